@@ -1,0 +1,5 @@
+#include "startup/agent_state.h"
+
+AgentState Agent;
+
+void ResetAgentState() { Agent = AgentState{}; }
