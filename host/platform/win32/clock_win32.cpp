@@ -1,0 +1,111 @@
+// Clock and thread seam on Windows. Shipped code: Sleep, GetTickCount and
+// CreateThread only (GetTickCount64, std::thread and std::mutex are absent
+// from Windows XP or pull in a runtime that imports what XP lacks).
+#include "platform/clock.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+
+std::atomic<std::uint32_t> timeScale{0};  // 0: not read from the environment yet
+
+// Reads ROMWIZ_TIME_SCALE once; anything that is not a positive number means
+// real time.
+std::uint32_t ScaleFromEnvironment() {
+  char text[32] = {};
+  DWORD length = GetEnvironmentVariableA("ROMWIZ_TIME_SCALE", text, sizeof text);
+  if (length == 0 || length >= sizeof text) return 1;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text, &end, 10);
+  if (end == text || *end != 0 || value == 0 || value > 1000000) return 1;
+  return static_cast<std::uint32_t>(value);
+}
+
+// GetTickCount wraps after 49.7 days; the 64-bit count is extended here from
+// successive readings. Readers on several threads race only on the cached
+// pair; the compare-exchange keeps it monotonic.
+std::atomic<std::uint64_t> lastTicks{0};
+
+std::uint64_t RealNowMs() {
+  std::uint64_t last = lastTicks.load();
+  for (;;) {
+    std::uint32_t now = GetTickCount();
+    std::uint64_t high = last & 0xFFFFFFFF00000000ull;
+    std::uint64_t candidate = high | now;
+    if (candidate < last) candidate += 0x100000000ull;  // the 32-bit count wrapped
+    if (lastTicks.compare_exchange_weak(last, candidate)) return candidate;
+    if (last >= candidate) return last;  // another thread already moved it on
+  }
+}
+
+}  // namespace
+
+void SetTimeScale(std::uint32_t divisor) { timeScale = divisor == 0 ? 1 : divisor; }
+
+std::uint32_t TimeScale() {
+  std::uint32_t scale = timeScale.load();
+  if (scale == 0) {
+    scale = ScaleFromEnvironment();
+    std::uint32_t unset = 0;
+    if (!timeScale.compare_exchange_strong(unset, scale)) scale = unset;
+  }
+  return scale;
+}
+
+std::uint32_t ScaledMs(std::uint32_t ms) {
+  if (ms == 0) return 0;
+  std::uint32_t scaled = ms / TimeScale();
+  return scaled == 0 ? 1 : scaled;
+}
+
+void SleepMs(std::uint32_t ms) { Sleep(ScaledMs(ms)); }
+
+std::uint64_t NowMs() { return RealNowMs() * TimeScale(); }
+
+struct Thread {
+  HANDLE handle;
+};
+
+namespace {
+
+struct Start {
+  ThreadFunction function;
+  void* argument;
+};
+
+DWORD WINAPI ThreadEntry(LPVOID parameter) {
+  Start start = *static_cast<Start*>(parameter);
+  delete static_cast<Start*>(parameter);
+  return static_cast<DWORD>(start.function(start.argument));
+}
+
+}  // namespace
+
+Thread* StartThread(ThreadFunction function, void* argument) {
+  Start* start = new Start{function, argument};
+  DWORD id = 0;
+  HANDLE handle = CreateThread(nullptr, 0, ThreadEntry, start, 0, &id);
+  if (handle == nullptr) {
+    delete start;
+    return nullptr;
+  }
+  return new Thread{handle};
+}
+
+bool JoinThread(Thread* thread, std::uint32_t ms) {
+  if (thread == nullptr) return true;
+  return WaitForSingleObject(thread->handle, ms) == WAIT_OBJECT_0;
+}
+
+void ReleaseThread(Thread* thread) {
+  if (thread == nullptr) return;
+  CloseHandle(thread->handle);
+  delete thread;
+}
+
+}  // namespace platform
