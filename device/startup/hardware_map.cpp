@@ -1,7 +1,6 @@
 #include "startup/hardware_map.h"
 
 bool FillHardwareMap(HardwareMap& map, int32_t modelCode, uint32_t halWord3) {
-  if (modelCode != kModel5800 && modelCode != kModel5300) return false;
   map.flashWindow = lumo::kFlashWindow;
   map.resetController = lumo::kResetController;
   map.memoryController = lumo::kMemoryController;
@@ -10,7 +9,13 @@ bool FillHardwareMap(HardwareMap& map, int32_t modelCode, uint32_t halWord3) {
   map.boardLatch = lumo::kBoardLatch;
   map.boardLatchShadow = lumo::kBoardLatchShadow;
   map.debugPort = lumo::kDebugPort;
-  map.loaderBuffer = modelCode == kModel5800 ? lumo::kLoaderBuffer5800
-                                             : (halWord3 | lumo::kUncachedBase);
+  map.loaderBuffer = 0;
+  if (modelCode == kModel5800) {
+    map.loaderBuffer = lumo::kLoaderBuffer5800;
+  } else if (modelCode == kModel5300) {
+    map.loaderBuffer = halWord3 | lumo::kUncachedBase;
+  } else {
+    return false;
+  }
   return true;
 }

@@ -57,5 +57,6 @@ constexpr int32_t kModel5300 = 32;
 
 // Fills the map for the given model. The 5300's loader buffer is the HAL
 // record's word 3 with kUncachedBase ORed in. Returns false when the model is
-// unknown (the "PhysicalToVirtual" step fails).
+// unknown (the "PhysicalToVirtual" step fails); the register addresses are
+// filled all the same, the loader buffer is left 0.
 bool FillHardwareMap(HardwareMap& map, int32_t modelCode, uint32_t halWord3);

@@ -18,7 +18,9 @@ void RunTakeover() {
 
 extern "C" void TakeoverEntry(int32_t modelCode, uint32_t loaderBuffer) {
   Agent.modelCode = modelCode;
-  FillHardwareMap(Agent.hardwareMap, modelCode, loaderBuffer);
+  if (!FillHardwareMap(Agent.hardwareMap, modelCode, loaderBuffer)) {
+    RestartDevice();  // unknown board: reset without touching the flash
+  }
   Agent.hardwareMap.loaderBuffer = loaderBuffer;
   RunTakeover();
 }
