@@ -33,6 +33,8 @@ struct Control {
   Value value = Value::None;  // non-None: the control shows "<slot text> <value>"
   bool red = false;        // drawn in the warning colour
   bool checked = false;    // check box ticked when the screen opens
+  bool blackFace = false;  // drawn in "Arial Black" (the banner of screen 166)
+  int label = 0;           // check box: the static text beside it that names it
 };
 
 struct Command {
