@@ -5,9 +5,10 @@
 // shipped Windows runtime has no std::mutex).
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/screens.h"
 #include "wizard/screen_table.h"
@@ -35,6 +36,7 @@ class ScreenSession {
   // Front-end's record of a radio or check box the user toggled.
   void UserChecked(int control, bool checked);
 
+  std::string Title() const;            // the title bar (slot 11035)
   std::string Text(int control) const;  // GUI thread
   bool Enabled(int control) const;
   bool Checked(int control) const;
@@ -62,18 +64,23 @@ class ScreenSession {
 
  private:
   struct ControlState {
-    int id;
+    int id = 0;
     std::string text;
     std::atomic<bool> enabled{true};
     std::atomic<bool> checked{false};
   };
   ControlState* Find(int control);
   const ControlState* Find(int control) const;
+  void Fill();
 
   const Screen& screen_;
-  std::vector<ControlState> controls_;
-  ScreenView* view_ = nullptr;
+  // Atomics cannot live in a std::vector; the count is fixed by the table.
+  std::unique_ptr<ControlState[]> controls_;
+  std::size_t controlCount_ = 0;
+  std::string title_;
+  std::atomic<ScreenView*> view_{nullptr};  // read by worker threads
   std::atomic<bool> visible_{true};
+  std::atomic<bool> ending_{false};  // the first End claims the result
   std::atomic<bool> ended_{false};
   std::atomic<int> result_{0};
   std::atomic<std::uint32_t> range_{0};

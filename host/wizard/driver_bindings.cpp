@@ -1,0 +1,89 @@
+// The operations table of this build: every call the driver and the screens
+// make outside the wizard shell, bound to its real function. Operations whose
+// code is not in this build yet are bound here, and only here, to a stand-in
+// that stops the wizard cleanly: it shows nothing, ends the wizard and
+// returns failure. Replace each stand-in by the real function when it lands.
+#include <string>
+
+#include "checks/activesync.h"
+#include "checks/host_checks.h"
+#include "checks/resume_record.h"
+#include "platform/host_system.h"
+#include "platform/pc_files.h"
+#include "platform/remote_api.h"
+#include "transfer/image_file.h"
+#include "transfer/port.h"
+#include "wizard/driver.h"
+#include "wizard/wizard_state.h"
+
+namespace wizard {
+namespace {
+
+// Device identification is not in this build (host/checks/identify.h).
+bool IdentifyDeviceNotBuilt() {
+  EndWizard();
+  return false;
+}
+
+// Image verification is not in this build (host/checks/identify.h).
+bool VerifyImageAndDeviceNotBuilt() {
+  EndWizard();
+  return false;
+}
+
+// The upgrade preparation is not in this build (host/prepare/upgrade.h).
+bool RunUpgradePreparationNotBuilt() {
+  EndWizard();
+  return false;
+}
+
+// The download buffers and image file belong to the download code, which is
+// not in this build (host/transfer/download.h): there is nothing to release.
+void NoTransferBuffers() {}
+
+// Until the download code provides ShutDownTransfer, screen 167 ends what
+// this build can leave running: the link and its reader.
+void ShutDownLinkOnly() { ShutDownLink(); }
+
+// The common controls need initialising only on Windows 95; the Win32 entry
+// binds the real call before RunWizard.
+void NoCommonControls() {}
+
+}  // namespace
+
+Operations DefaultOperations() {
+  Operations ops{};
+  ops.IsWindows95 = IsWindows95;
+  ops.IsOldWindowsNT = IsOldWindowsNT;
+  ops.ActiveSyncVersionOk = ActiveSyncVersionOk;
+  ops.InitCommonControls = NoCommonControls;
+  ops.CurrentFolder = pc::CurrentFolder;
+  ops.LoadUpgradeState = LoadUpgradeState;
+  ops.MarkCriticalState = MarkCriticalState;
+  ops.ReadSerialPortSetting = [](char* out) { ReadSerialPortSetting(out, kSerialPortNameCapacity); };
+  ops.RestartActiveSync = [] { RestartActiveSync(); };   // its result is not used
+  ops.SetDeviceClock = [] { SetDeviceClock(); };         // its result is not used
+  ops.CeRapiInitEx = rapi::CeRapiInitEx;
+  ops.CeGetSystemPowerStatusEx = rapi::CeGetSystemPowerStatusEx;
+  ops.IdentifyDevice = IdentifyDeviceNotBuilt;
+  ops.VerifyImageAndDevice = VerifyImageAndDeviceNotBuilt;
+  ops.ReadImageHeader = [](const char* path) { return wizard::ReadImageHeader(path) != 0; };
+  ops.GetImageFileSize = wizard::GetImageFileSize;
+  ops.RunUpgradePreparation = RunUpgradePreparationNotBuilt;
+  // Not in this build (host/transfer/download.h, host/transfer/backup.h): a
+  // progress screen without its worker ends the wizard when it opens.
+  ops.UpgradeDownloadWorker = nullptr;
+  ops.ResumeDownloadWorker = nullptr;
+  ops.BackupWorker = nullptr;
+  ops.ReleaseTransferBuffers = NoTransferBuffers;
+  ops.ShutDownTransfer = ShutDownLinkOnly;
+  ops.ClosePort = ShutDownLink;
+  ops.FileExists = pc::FileExists;
+  ops.FreeBytes = pc::FreeBytes;
+  ops.OpenReadme = hostsys::OpenReadme;
+  return ops;
+}
+
+Operations Ops = DefaultOperations();
+
+}  // namespace wizard
