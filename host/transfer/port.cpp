@@ -1,0 +1,476 @@
+#include "transfer/port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "wizard/screen_session.h"
+#include "wizard/wizard_state.h"
+
+namespace wizard {
+
+ReceiveBufferBytes ReceiveBuffer;
+std::atomic<std::uint32_t> ReceiveCursor{0};
+std::atomic<bool> ReaderReady{false};
+std::atomic<linkport::Port*> LinkHandle{nullptr};
+std::atomic<platform::Thread*> ReaderThread{nullptr};
+
+namespace {
+
+constexpr char kDefaultPortName[] = "COM1:";
+constexpr char kDevicePrefix[] = "\\\\.\\";
+constexpr char kUsbDevicePath[] = "\\\\.\\WCEUSBSH001";
+constexpr char kDownloadPrompt[] = "download";
+constexpr std::size_t kDownloadPromptLength = sizeof kDownloadPrompt - 1;
+constexpr std::uint8_t kErasePrompt = 0x01;
+constexpr std::uint8_t kBlockPrompt = 0x02;
+constexpr std::uint8_t kLastMessageCode = 0x05;  // loader messages are 1..5, then 0
+constexpr std::uint32_t kEmptyReadSleepMs = 1;
+constexpr std::uint32_t kStopSliceMs = 10;
+// How long the USB reader waits for the second byte of a message that a tty
+// delivered split (real milliseconds).
+constexpr std::uint32_t kSecondByteWaitMs = 200;
+
+// Set to stop the current reader when the link closes without StopWorkers
+// (the USB reopen); cleared when a reader starts.
+std::atomic<bool> ReaderStop{false};
+// Sends between taking LinkHandle and their last write: the port is not closed
+// while one is in progress.
+std::atomic<int> SendsInProgress{0};
+std::atomic<SendPieceObserver> PieceObserver{nullptr};
+
+// --- time ------------------------------------------------------------------
+
+// A deadline `realMs` real milliseconds ahead, in wizard time.
+std::uint64_t RealDeadline(std::uint32_t realMs) {
+  return platform::NowMs() + static_cast<std::uint64_t>(realMs) * platform::TimeScale();
+}
+
+bool ReaderShouldStop() { return Workers.StopWorkers || ReaderStop; }
+
+void SleepObservingStop(std::uint32_t ms) {
+  while (ms > 0 && !ReaderShouldStop()) {
+    std::uint32_t slice = std::min(ms, kStopSliceMs);
+    platform::SleepMs(slice);
+    ms -= slice;
+  }
+}
+
+// --- failure and closing ----------------------------------------------------
+
+// The open-port failure: the preparing screen closes with 2, the progress
+// screen hides, "ERROR 105: OPEN PORT FAILURE" shows and the wizard ends.
+void ReportPortFailure() {
+  if (Wizard.PreparingScreen != nullptr) Wizard.PreparingScreen->End(2);
+  if (screens::ScreenSession* progress = ProgressScreen.load()) progress->SetVisible(false);
+  screens::ShowScreen(kOpenPortFailureScreen);
+  EndWizard();
+}
+
+bool WaitForSendsToEnd(std::uint32_t realMs) {
+  std::uint64_t deadline = RealDeadline(realMs);
+  while (SendsInProgress.load() != 0) {
+    if (platform::NowMs() >= deadline) return false;
+    platform::SleepMs(1);
+  }
+  return true;
+}
+
+// Takes the reader and the port (each exactly once), stops and joins the
+// reader, waits for a send, and closes the port.
+void CloseLink() {
+  platform::Thread* reader = ReaderThread.exchange(nullptr);
+  linkport::Port* port = LinkHandle.exchange(nullptr);
+  ReaderStop = true;
+  if (port != nullptr) linkport::CancelWait(port);
+  bool readerEnded = true;
+  if (reader != nullptr) {
+    readerEnded = platform::JoinThread(reader, kReaderStopLimitMs);
+    platform::ReleaseThread(reader);
+  }
+  bool sendsEnded = WaitForSendsToEnd(kReaderStopLimitMs);
+  // A reader or a send that did not end in time may still use the port:
+  // leaving it open is safe, closing it under them is not.
+  if (port != nullptr && readerEnded && sendsEnded) linkport::Close(port);
+}
+
+// --- reading ----------------------------------------------------------------
+
+// 1: a byte, 0: nothing there, -1: port error.
+int ReadOneByte(linkport::Port* port, std::uint8_t& byte) {
+  long n = linkport::Read(port, &byte, 1, Workers.StopWorkers);
+  return n < 0 ? -1 : (n == 1 ? 1 : 0);
+}
+
+// Waits for the next comm event of a serial reader. When the driver cannot
+// wait for events, it switches to polled reads kPolledReadIntervalMs apart
+// instead of spinning. False when the reader must end.
+bool NextSerialEvent(linkport::Port* port, bool& polling, std::uint32_t& events) {
+  if (!polling) {
+    switch (linkport::WaitEvent(port, events, Workers.StopWorkers)) {
+      case linkport::WaitResult::Event:
+        return true;
+      case linkport::WaitResult::Stopped:
+      case linkport::WaitResult::Failed:
+        return false;
+      case linkport::WaitResult::Unsupported:
+        polling = true;
+        break;
+    }
+  }
+  SleepObservingStop(kPolledReadIntervalMs);
+  events = linkport::kEventRxChar;
+  return !ReaderShouldStop();
+}
+
+// Serial message reader: the burst that arrived, one byte per read. The
+// buffer is cleared only when a byte has actually come, so an event whose
+// bytes were already taken cannot wipe a message the protocol has not seen.
+bool CollectBurst(linkport::Port* port) {
+  std::uint8_t byte = 0;
+  int got = ReadOneByte(port, byte);
+  if (got <= 0) return got == 0;
+  ClearReceiveBuffer();
+  AppendReceivedByte(byte);
+  while (!ReaderShouldStop()) {
+    got = ReadOneByte(port, byte);
+    if (got <= 0) return got == 0;
+    AppendReceivedByte(byte);
+  }
+  return true;
+}
+
+bool WholeMessageAtStart() {
+  std::uint8_t first = ReceiveBuffer.At(0);
+  return first >= 1 && first <= kLastMessageCode && ReceiveBuffer.At(1) == 0;
+}
+
+unsigned long SerialMessageReader(void* argument) {
+  auto* port = static_cast<linkport::Port*>(argument);
+  linkport::SetReadReturnAtOnce(port);
+  linkport::SetEventMask(port, kFirstSerialEventMask);
+  ReaderReady = true;
+  bool polling = false;
+  while (!ReaderShouldStop()) {
+    std::uint32_t events = 0;
+    if (!NextSerialEvent(port, polling, events)) break;
+    linkport::SetEventMask(port, kSerialEventMask);
+    if ((events & linkport::kEventRxChar) != 0 && !CollectBurst(port)) break;
+    if (WholeMessageAtStart()) SleepObservingStop(kAfterMessageSleepMs);
+  }
+  ReaderReady = false;
+  return 0;
+}
+
+// Reads one more byte into `byte`, waiting a little for it. 1, 0 (none came)
+// or -1 (port error).
+int AwaitByte(linkport::Port* port, std::uint8_t& byte) {
+  std::uint64_t deadline = RealDeadline(kSecondByteWaitMs);
+  for (;;) {
+    int got = ReadOneByte(port, byte);
+    if (got != 0) return got;
+    if (ReaderShouldStop() || platform::NowMs() >= deadline) return 0;
+    platform::SleepMs(kEmptyReadSleepMs);
+  }
+}
+
+// One two-byte message from the USB link: 2, 0 (nothing) or -1 (port error).
+// A tty may deliver a message split in two reads; the second byte is awaited.
+// A pair whose second byte is not 0 is not a message: its first byte was
+// noise, so the pair slides on by one byte (bounded) to find the message.
+int ReadMessage(linkport::Port* port, std::uint8_t (&pair)[2]) {
+  long n = linkport::Read(port, pair, 2, Workers.StopWorkers);
+  if (n <= 0) return n < 0 ? -1 : 0;
+  if (n == 1) {
+    int got = AwaitByte(port, pair[1]);
+    if (got <= 0) return got;
+  }
+  for (int slide = 0; pair[1] != 0 && slide < 2; ++slide) {
+    pair[0] = pair[1];
+    int got = AwaitByte(port, pair[1]);
+    if (got <= 0) return got;
+  }
+  return 2;
+}
+
+// Keeps the latest message at the buffer's start until the protocol has
+// cleared it. False on a port error.
+bool KeepLatestMessage(linkport::Port* port) {
+  do {
+    if (ReaderShouldStop()) return true;
+    std::uint8_t pair[2] = {0, 0};
+    int got = ReadMessage(port, pair);
+    if (got < 0) return false;
+    if (got == 2 && pair[0] != 0) {
+      // Byte 1 first: the message is whole once byte 0 is non-zero.
+      ReceiveBuffer.Set(1, pair[1]);
+      ReceiveBuffer.Set(0, pair[0]);
+    } else if (ReceiveBuffer.At(0) != 0) {
+      platform::SleepMs(kEmptyReadSleepMs);
+    }
+  } while (ReceiveBuffer.At(0) != 0);
+  return true;
+}
+
+unsigned long UsbMessageReader(void* argument) {
+  auto* port = static_cast<linkport::Port*>(argument);
+  std::uint32_t mask = kUsbEventMask;
+  linkport::SetReadReturnAtOnce(port);
+  ReaderReady = true;
+  if (linkport::UsbArmMask(port, mask)) {
+    while (!ReaderShouldStop()) {
+      if (linkport::UsbWaitEvent(port, mask, Workers.StopWorkers) != linkport::WaitResult::Event) break;
+      // Re-armed with the events of the last wait, as the driver expects.
+      if (!linkport::UsbArmMask(port, mask)) break;
+      ClearReceiveBuffer();
+      if (!KeepLatestMessage(port)) break;
+      if (!linkport::UsbReset(port, mask)) break;
+    }
+  }
+  ReaderReady = false;
+  return 0;
+}
+
+// The last bytes received, to spot "download" without rescanning the buffer.
+struct PromptWatch {
+  char recent[kDownloadPromptLength] = {};
+
+  bool Add(std::uint8_t byte) {
+    std::memmove(recent, recent + 1, kDownloadPromptLength - 1);
+    recent[kDownloadPromptLength - 1] = static_cast<char>(byte);
+    return byte == kErasePrompt || byte == kBlockPrompt ||
+           std::memcmp(recent, kDownloadPrompt, kDownloadPromptLength) == 0;
+  }
+};
+
+// Boot loader reader: collects until a prompt (0x01, 0x02 or "download") has
+// arrived. `collected` tells whether any byte came.
+bool CollectPrompt(linkport::Port* port, bool& collected) {
+  std::uint8_t byte = 0;
+  int got = ReadOneByte(port, byte);
+  collected = got == 1;
+  if (got <= 0) return got == 0;
+  ClearReceiveBuffer();
+  PromptWatch watch;
+  AppendReceivedByte(byte);
+  bool prompt = watch.Add(byte);
+  while (!prompt) {
+    if (ReaderShouldStop()) return true;
+    got = ReadOneByte(port, byte);
+    if (got < 0) return false;
+    if (got == 0) {
+      platform::SleepMs(kEmptyReadSleepMs);
+      continue;
+    }
+    AppendReceivedByte(byte);
+    prompt = watch.Add(byte);
+  }
+  return true;
+}
+
+unsigned long BootLoaderReader(void* argument) {
+  auto* port = static_cast<linkport::Port*>(argument);
+  linkport::SetReadReturnAtOnce(port);
+  linkport::SetEventMask(port, kFirstSerialEventMask);
+  ReaderReady = true;
+  bool polling = false;
+  while (!ReaderShouldStop()) {
+    std::uint32_t events = 0;
+    if (!NextSerialEvent(port, polling, events)) break;
+    linkport::SetEventMask(port, kSerialEventMask);
+    bool collected = false;
+    if ((events & linkport::kEventRxChar) != 0 && !CollectPrompt(port, collected)) break;
+    if (collected) SleepObservingStop(kAfterPromptSleepMs);
+  }
+  ReaderReady = false;
+  return 0;
+}
+
+// Starts `reader` on the open link and waits until it is ready. A thread that
+// cannot be started or does not become ready in time is a port failure.
+int StartReader(platform::ThreadFunction reader) {
+  linkport::Port* port = LinkHandle.load();
+  if (port == nullptr) return 0;
+  ReaderStop = false;
+  ReaderReady = false;
+  platform::Thread* thread = platform::StartThread(reader, port);
+  if (thread == nullptr) {
+    CloseLink();
+    ReportPortFailure();
+    return 0;
+  }
+  ReaderThread = thread;
+  std::uint64_t deadline = RealDeadline(kReaderReadyLimitMs);
+  while (!ReaderReady) {
+    if (platform::NowMs() >= deadline) {
+      CloseLink();
+      ReportPortFailure();
+      return 0;
+    }
+    platform::SleepMs(kStopSliceMs);
+  }
+  return 1;
+}
+
+}  // namespace
+
+// --- ReceiveBuffer ------------------------------------------------------------
+
+std::uint8_t ReceiveBufferBytes::At(std::size_t index) const {
+  return index < kReceiveBufferSize ? bytes_[index].load(std::memory_order_relaxed) : 0;
+}
+
+void ReceiveBufferBytes::Set(std::size_t index, std::uint8_t value) {
+  if (index < kReceiveBufferSize) bytes_[index].store(value, std::memory_order_relaxed);
+}
+
+void ReceiveBufferBytes::Clear() {
+  for (auto& byte : bytes_) byte.store(0, std::memory_order_relaxed);
+}
+
+void ReceiveBufferBytes::ClearFirstTwo() {
+  bytes_[0].store(0, std::memory_order_relaxed);
+  bytes_[1].store(0, std::memory_order_relaxed);
+}
+
+bool ReceiveBufferBytes::MessageAt(std::size_t index, std::uint8_t first, std::uint8_t second) const {
+  return index + 1 < kReceiveBufferSize && At(index) == first && At(index + 1) == second;
+}
+
+bool ReceiveBufferBytes::ContainsByte(std::uint8_t value) const {
+  for (std::size_t i = 0; i < kReceiveBufferSize; ++i) {
+    std::uint8_t byte = At(i);
+    if (byte == 0) return false;
+    if (byte == value) return true;
+  }
+  return false;
+}
+
+bool ReceiveBufferBytes::ContainsText(const char* text) const {
+  // A snapshot, so that the search sees one consistent string.
+  char content[kReceiveBufferSize + 1];
+  for (std::size_t i = 0; i < kReceiveBufferSize; ++i) content[i] = static_cast<char>(At(i));
+  content[kReceiveBufferSize] = 0;
+  return std::strstr(content, text) != nullptr;
+}
+
+void ClearReceiveBuffer() {
+  ReceiveBuffer.Clear();
+  ReceiveCursor = 0;
+}
+
+void ClearReceiveMessage() {
+  ReceiveBuffer.ClearFirstTwo();
+  ReceiveCursor = 0;
+}
+
+void AppendReceivedByte(std::uint8_t value) {
+  std::uint32_t cursor = std::min<std::uint32_t>(ReceiveCursor.load(), kReceiveLimit);
+  if (cursor >= kReceiveLimit) {
+    // Full: start over with the last few bytes, so that a prompt split across
+    // the restart is still found.
+    std::uint8_t keep[kReceiveKeepOnRestart];
+    for (std::size_t i = 0; i < kReceiveKeepOnRestart; ++i) {
+      keep[i] = ReceiveBuffer.At(kReceiveLimit - kReceiveKeepOnRestart + i);
+    }
+    ReceiveBuffer.Clear();
+    for (std::size_t i = 0; i < kReceiveKeepOnRestart; ++i) ReceiveBuffer.Set(i, keep[i]);
+    cursor = kReceiveKeepOnRestart;
+  }
+  ReceiveBuffer.Set(cursor, value);
+  ReceiveCursor = cursor + 1;
+}
+
+// --- opening, sending, starting, stopping ------------------------------------
+
+void LinkDevicePath(const char* portName, char* path, std::size_t capacity) {
+  if (capacity == 0) return;
+  const char* name = (portName == nullptr || *portName == 0) ? kDefaultPortName : portName;
+  if (Wizard.Critical || Wizard.ConnectionType == Connection::Serial) {
+    // "COM3:" without its last character.
+    std::size_t length = std::strlen(name);
+    int nameLength = static_cast<int>(length > 0 ? length - 1 : 0);
+    std::snprintf(path, capacity, "%s%.*s", kDevicePrefix, nameLength, name);
+  } else {
+    std::snprintf(path, capacity, "%s", kUsbDevicePath);
+  }
+}
+
+int OpenLinkPort(const char* portName) {
+  // A link still open is closed first, so its port and reader are not lost.
+  if (LinkHandle.load() != nullptr) CloseLink();
+  char path[100];
+  LinkDevicePath(portName, path, sizeof path);
+  linkport::Port* port = linkport::Open(path);
+  if (port == nullptr) {
+    ReportPortFailure();
+    return 0;
+  }
+  // Like the original settings call, a device that refuses part of the
+  // settings is still used; the protocol's timers catch a link that fails.
+  linkport::ApplySettings(port);
+  linkport::RaiseDtrThenRts(port);
+  LinkHandle = port;
+  return 1;
+}
+
+bool SendBytes(const void* data, std::uint32_t length) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  ++SendsInProgress;
+  linkport::Port* port = LinkHandle.load();
+  bool ok = port != nullptr;
+  SendPieceObserver observer = PieceObserver.load();
+  while (ok && length > 0) {
+    if (Workers.StopWorkers) {  // nothing is sent after an abandon
+      ok = false;
+      break;
+    }
+    std::uint32_t piece = std::min(length, kSendPieceSize);
+    if (observer != nullptr) observer(piece);
+    std::uint32_t written = 0;
+    while (written < piece) {  // a short write is followed by the rest
+      long n = linkport::Write(port, bytes + written, piece - written, Workers.StopWorkers);
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      written += static_cast<std::uint32_t>(n);
+    }
+    bytes += piece;
+    length -= piece;
+  }
+  --SendsInProgress;
+  return ok;
+}
+
+int StartMessageLink() {
+  platform::SleepMs(kMessageLinkSettleMs);
+  ReceiveCursor = 0;
+  if (!OpenLinkPort(Wizard.SerialPortName)) return 0;
+  if (Wizard.ConnectionType == Connection::Usb) {
+    // The USB-serial device is opened a second time before it is used.
+    CloseLink();
+    if (!OpenLinkPort(Wizard.SerialPortName)) return 0;
+  }
+  Workers.StopWorkers = false;
+  return StartReader(Wizard.ConnectionType == Connection::Usb ? UsbMessageReader : SerialMessageReader);
+}
+
+int StartBootLoaderLink() {
+  platform::SleepMs(kBootLoaderLinkSettleMs);
+  ReceiveCursor = 0;
+  if (!OpenLinkPort(Wizard.SerialPortName)) return 0;
+  Workers.StopWorkers = false;
+  // The reader's handle is kept (not closed at once), so that ShutDownLink
+  // can wait for the reader before it closes the port.
+  return StartReader(BootLoaderReader);
+}
+
+void ShutDownLink() {
+  Workers.StopWorkers = true;
+  CloseLink();
+}
+
+void SetSendPieceObserver(SendPieceObserver observer) { PieceObserver = observer; }
+
+}  // namespace wizard

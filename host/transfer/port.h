@@ -1,0 +1,111 @@
+// Port layer: opens the link to the handheld (serial COM port or the
+// USB-serial device), sends bytes over it, and runs the one reader thread that
+// collects what the handheld sends into `ReceiveBuffer`, which the download
+// protocol polls.
+//
+// Sharing: `ReceiveBuffer` is shared by the reader (which clears it and
+// appends or stores bytes) and the protocol worker (which polls it and clears
+// its first two bytes) without locks; every access is one atomic byte.
+// `ReceiveCursor` is an index that never leaves the buffer.
+//
+// Ownership: `LinkHandle` and `ReaderThread` are taken (exchanged for null)
+// by whoever closes them, so nothing is closed twice. ShutDownLink stops the
+// reader, waits for it and for a send in progress, then closes the port: no
+// reader outlives the link it reads.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/link.h"
+
+namespace wizard {
+
+constexpr std::size_t kReceiveBufferSize = 1000;
+// Appends stop short of the last byte, which stays 0 so that the buffer always
+// reads as a NUL-terminated string.
+constexpr std::size_t kReceiveLimit = kReceiveBufferSize - 1;
+// Bytes kept when a full buffer starts over: one less than "download", so a
+// prompt split across the restart is still found.
+constexpr std::size_t kReceiveKeepOnRestart = 7;
+constexpr std::uint32_t kSendPieceSize = 12288;  // 0x3000
+constexpr int kOpenPortFailureScreen = 143;      // "ERROR 105: OPEN PORT FAILURE"
+
+// Event masks of the readers.
+constexpr std::uint32_t kFirstSerialEventMask = 0x139;  // RXCHAR CTS DSR RLSD RING
+constexpr std::uint32_t kSerialEventMask = 0x119;       // RXCHAR CTS DSR RING
+constexpr std::uint32_t kUsbEventMask = 0xB9;           // RXCHAR CTS DSR RLSD ERR
+
+// Waits of the link in wizard milliseconds.
+constexpr std::uint32_t kMessageLinkSettleMs = 20000;     // handheld restarts into its loader
+constexpr std::uint32_t kBootLoaderLinkSettleMs = 1000;
+constexpr std::uint32_t kAfterMessageSleepMs = 1000;      // serial reader, after a whole message
+constexpr std::uint32_t kAfterPromptSleepMs = 100;        // boot loader reader
+constexpr std::uint32_t kPolledReadIntervalMs = 10;       // when the driver cannot wait for events
+// Real milliseconds: how long a new reader may take to become ready, and how
+// long ShutDownLink waits for a reader or a send to end.
+constexpr std::uint32_t kReaderReadyLimitMs = 5000;
+constexpr std::uint32_t kReaderStopLimitMs = 2000;
+
+// The 1000 bytes the handheld sent since the buffer was last cleared.
+class ReceiveBufferBytes {
+ public:
+  std::uint8_t At(std::size_t index) const;  // 0 beyond the end
+  void Set(std::size_t index, std::uint8_t value);
+  void Clear();         // all 1000 bytes
+  void ClearFirstTwo();
+  // Bytes `index` and `index + 1` are `first` and `second`.
+  bool MessageAt(std::size_t index, std::uint8_t first, std::uint8_t second) const;
+  // Searches the content read as a NUL-terminated string, never past the end.
+  bool ContainsByte(std::uint8_t value) const;
+  bool ContainsText(const char* text) const;
+
+ private:
+  std::atomic<std::uint8_t> bytes_[kReceiveBufferSize] = {};
+};
+
+extern ReceiveBufferBytes ReceiveBuffer;
+extern std::atomic<std::uint32_t> ReceiveCursor;  // index of the next received byte
+extern std::atomic<bool> ReaderReady;
+extern std::atomic<linkport::Port*> LinkHandle;
+extern std::atomic<platform::Thread*> ReaderThread;
+
+// Clears the whole buffer (or its first two bytes) and resets the cursor.
+void ClearReceiveBuffer();
+void ClearReceiveMessage();
+// Appends at the cursor; a full buffer starts over keeping its last
+// kReceiveKeepOnRestart bytes.
+void AppendReceivedByte(std::uint8_t value);
+
+// Opens and configures the port for `portName` ("COM3:"; empty means
+// "COM1:"), by ConnectionType and Critical, and stores it in LinkHandle.
+// On failure it closes the preparing screen with 2, hides the progress
+// screen, shows "ERROR 105: OPEN PORT FAILURE", ends the wizard and returns 0.
+int OpenLinkPort(const char* portName);
+// The device path OpenLinkPort uses for `portName` (at most 99 characters).
+void LinkDevicePath(const char* portName, char* path, std::size_t capacity);
+
+// Sends `length` bytes in pieces of at most kSendPieceSize, each written in
+// full and waited for before the next. True when every byte went out; false
+// on a port error, a closed link or StopWorkers.
+bool SendBytes(const void* data, std::uint32_t length);
+
+// Loader path: waits 20 s, opens the port, starts the serial or USB message
+// reader. Boot loader path: waits 1 s, opens the port, starts the boot loader
+// reader. Both return 1 once the reader is ready; 0 when the port failed (the
+// error has been shown and the wizard ended).
+int StartMessageLink();
+int StartBootLoaderLink();
+
+// Stops the link: sets StopWorkers, cancels the reader's wait, joins the
+// reader, waits for a send in progress, closes the port. Safe to call when
+// no link is open and more than once.
+void ShutDownLink();
+
+// For tests and the benchmark: called with the length of every piece
+// SendBytes writes (null: nobody listens). Set it before a transfer starts.
+using SendPieceObserver = void (*)(std::uint32_t length);
+void SetSendPieceObserver(SendPieceObserver observer);
+
+}  // namespace wizard
