@@ -1,0 +1,221 @@
+// Link seam on Win32: overlapped comm I/O on the COM port or the USB-serial
+// device of the Windows CE USB host driver. Every wait runs in slices on the
+// operation's event and the port's cancel event, so a stop or a CancelWait
+// ends it; the thread that issued an operation cancels it (CancelIo) and lets
+// it finish before its overlapped record is reused or freed.
+#include "platform/link.h"
+
+#include <windows.h>
+
+namespace linkport {
+
+struct Port {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  OVERLAPPED readerIo{};   // waits, reads and device controls of the reader
+  OVERLAPPED writerIo{};   // writes of the protocol worker
+  HANDLE cancelEvent = nullptr;  // manual reset; set by CancelWait
+  DWORD waitEvents = 0;    // written by a pending WaitCommEvent
+  DWORD usbMask = 0;       // buffer of a pending USB control
+};
+
+namespace {
+
+enum class Done { Yes, Stopped, Failed };
+
+// Waits for the overlapped operation `io` that this thread started and that
+// is pending. On a stop it is cancelled and awaited, so that nothing writes
+// into its buffers afterwards.
+Done AwaitPending(Port* port, OVERLAPPED& io, DWORD& transferred, const std::atomic<bool>& stop) {
+  HANDLE events[2] = {io.hEvent, port->cancelEvent};
+  for (;;) {
+    if (!stop) {
+      DWORD which = WaitForMultipleObjects(2, events, FALSE, kWaitSliceMs);
+      if (which == WAIT_OBJECT_0) {
+        return GetOverlappedResult(port->handle, &io, &transferred, FALSE) ? Done::Yes : Done::Failed;
+      }
+      if (which == WAIT_TIMEOUT) continue;
+      if (which == WAIT_FAILED) return Done::Failed;
+    }
+    // Stopped or cancelled: cancel our own operation and let it finish.
+    CancelIo(port->handle);
+    GetOverlappedResult(port->handle, &io, &transferred, TRUE);
+    return Done::Stopped;
+  }
+}
+
+// Starts an overlapped call that returned `started`; waits when it is pending.
+Done Complete(Port* port, BOOL started, OVERLAPPED& io, DWORD& transferred, const std::atomic<bool>& stop) {
+  if (started) return GetOverlappedResult(port->handle, &io, &transferred, FALSE) ? Done::Yes : Done::Failed;
+  if (GetLastError() != ERROR_IO_PENDING) return Done::Failed;
+  return AwaitPending(port, io, transferred, stop);
+}
+
+bool Cancelled(const Port* port) { return WaitForSingleObject(port->cancelEvent, 0) == WAIT_OBJECT_0; }
+
+WaitResult ToWaitResult(Done done) {
+  switch (done) {
+    case Done::Yes:
+      return WaitResult::Event;
+    case Done::Stopped:
+      return WaitResult::Stopped;
+    case Done::Failed:
+      break;
+  }
+  return WaitResult::Failed;
+}
+
+// A manual-reset event, created signalled.
+HANDLE NewIoEvent() { return CreateEventA(nullptr, TRUE, TRUE, nullptr); }
+
+// A device control on the reader's overlapped record.
+Done Control(Port* port, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
+             const std::atomic<bool>& stop) {
+  DWORD returned = 0;
+  BOOL started = DeviceIoControl(port->handle, code, input, inputSize, output, outputSize, &returned,
+                                 &port->readerIo);
+  return Complete(port, started, port->readerIo, returned, stop);
+}
+
+// USB controls that only arm or reset run to their end; nothing stops them.
+const std::atomic<bool> kNeverStop{false};
+
+}  // namespace
+
+Port* Open(const char* deviceName) {
+  HANDLE handle = CreateFileA(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  Port* port = new Port;
+  port->handle = handle;
+  port->readerIo.hEvent = NewIoEvent();
+  port->writerIo.hEvent = NewIoEvent();
+  port->cancelEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (port->readerIo.hEvent == nullptr || port->writerIo.hEvent == nullptr || port->cancelEvent == nullptr) {
+    Close(port);
+    return nullptr;
+  }
+  return port;
+}
+
+bool ApplySettings(Port* port) {
+  DCB dcb;
+  ZeroMemory(&dcb, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port->handle, &dcb)) return false;
+  dcb.BaudRate = CBR_115200;
+  dcb.fBinary = TRUE;
+  dcb.fParity = TRUE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fAbortOnError = FALSE;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  return SetCommState(port->handle, &dcb) != FALSE;
+}
+
+bool SetReadReturnAtOnce(Port* port) {
+  COMMTIMEOUTS timeouts;
+  if (!GetCommTimeouts(port->handle, &timeouts)) return false;
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  return SetCommTimeouts(port->handle, &timeouts) != FALSE;
+}
+
+void RaiseDtrThenRts(Port* port) {
+  EscapeCommFunction(port->handle, SETDTR);
+  EscapeCommFunction(port->handle, SETRTS);
+}
+
+bool SetEventMask(Port* port, std::uint32_t mask) { return SetCommMask(port->handle, mask) != FALSE; }
+
+WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
+  events = 0;
+  if (stop || Cancelled(port)) return WaitResult::Stopped;
+  port->waitEvents = 0;
+  DWORD transferred = 0;
+  if (!WaitCommEvent(port->handle, &port->waitEvents, &port->readerIo)) {
+    // Some drivers cannot wait (for modem-line events) and fail at once: the
+    // reader polls instead of spinning on the failure.
+    if (GetLastError() != ERROR_IO_PENDING) return WaitResult::Unsupported;
+    Done done = AwaitPending(port, port->readerIo, transferred, stop);
+    if (done != Done::Yes) return ToWaitResult(done);
+  }
+  events = port->waitEvents;
+  return WaitResult::Event;
+}
+
+long Read(Port* port, void* buffer, std::uint32_t capacity, const std::atomic<bool>& stop) {
+  DWORD got = 0;
+  BOOL started = ReadFile(port->handle, buffer, capacity, &got, &port->readerIo);
+  switch (Complete(port, started, port->readerIo, got, stop)) {
+    case Done::Yes:
+      return static_cast<long>(got);
+    case Done::Stopped:
+      return 0;
+    case Done::Failed:
+      break;
+  }
+  return -1;
+}
+
+long Write(Port* port, const void* data, std::uint32_t length, const std::atomic<bool>& stop) {
+  const auto* bytes = static_cast<const char*>(data);
+  std::uint32_t written = 0;
+  while (written < length) {
+    if (stop || Cancelled(port)) break;
+    DWORD sent = 0;
+    BOOL started = WriteFile(port->handle, bytes + written, length - written, &sent, &port->writerIo);
+    Done done = Complete(port, started, port->writerIo, sent, stop);
+    if (done == Done::Failed) return -1;
+    written += sent;  // a short write goes on with the rest
+    if (done == Done::Stopped) break;
+    if (sent == 0) return -1;  // nothing moved: the device does not take bytes
+  }
+  return static_cast<long>(written);
+}
+
+bool UsbArmMask(Port* port, std::uint32_t mask) {
+  port->usbMask = mask;
+  return Control(port, kUsbArmMaskControl, &port->usbMask, sizeof port->usbMask, nullptr, 0, kNeverStop) ==
+         Done::Yes;
+}
+
+WaitResult UsbWaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
+  if (stop || Cancelled(port)) return WaitResult::Stopped;
+  port->usbMask = 0;
+  WaitResult result =
+      ToWaitResult(Control(port, kUsbWaitEventControl, nullptr, 0, &port->usbMask, sizeof port->usbMask, stop));
+  events = port->usbMask;
+  return result;
+}
+
+bool UsbReset(Port* port, std::uint32_t mask) {
+  port->usbMask = mask;
+  return Control(port, kUsbResetControl, &port->usbMask, sizeof port->usbMask, nullptr, 0, kNeverStop) ==
+         Done::Yes;
+}
+
+void CancelWait(Port* port) {
+  if (port != nullptr && port->cancelEvent != nullptr) SetEvent(port->cancelEvent);
+}
+
+void Close(Port* port) {
+  if (port == nullptr) return;
+  if (port->handle != INVALID_HANDLE_VALUE) CloseHandle(port->handle);
+  if (port->readerIo.hEvent != nullptr) CloseHandle(port->readerIo.hEvent);
+  if (port->writerIo.hEvent != nullptr) CloseHandle(port->writerIo.hEvent);
+  if (port->cancelEvent != nullptr) CloseHandle(port->cancelEvent);
+  delete port;
+}
+
+}  // namespace linkport
