@@ -3,6 +3,14 @@
 // HostedHandheld, makes it current with ScopedServices and runs the agent;
 // afterwards the records show what the agent did (dialogs, debug lines,
 // hang-ups, HAL requests).
+//
+// Running the agent as the program "\Temp\Devflash.exe":
+//   soc::Soc soc(board);            soc::ScopedBus bus(soc);
+//   hosted::HostedHandheld os;      hosted::ScopedServices services(os);
+//   ResetAgentState(); ResetFlashDriver();
+//   try { DevflashMain(instance, commandLine); }  // 0: gave up, Windows CE runs on
+//   catch (const soc::DeviceReset&) { ... }       // the takeover ended in the reset
+// The agent's state (Agent, FlashDriver) is process-wide: one agent at a time.
 #pragma once
 #include <stdint.h>
 

@@ -10,7 +10,8 @@
 namespace hosted {
 namespace {
 
-HostedHandheld* current = nullptr;
+// Per thread, like the simulated bus: one thread runs one agent at a time.
+thread_local HostedHandheld* current = nullptr;
 
 constexpr uint32_t kIoctlHalLanguageName = 0x01010102;
 constexpr uint32_t kIoctlHalInformation = 0x01012000;
@@ -25,14 +26,14 @@ struct OpenFile {
 };
 
 // Handles are small integers; 0 and the invalid handle are never used.
-std::map<devos::Handle, std::unique_ptr<Search>> searches;
-std::map<devos::Handle, OpenFile> openFiles;
-devos::Handle nextHandle = 0x100;
+thread_local std::map<devos::Handle, std::unique_ptr<Search>> searches;
+thread_local std::map<devos::Handle, OpenFile> openFiles;
+thread_local devos::Handle nextHandle = 0x100;
 
 struct ActiveDialog {
   devos::DialogProc proc;
 };
-std::map<devos::Window, ActiveDialog> dialogProcs;
+thread_local std::map<devos::Window, ActiveDialog> dialogProcs;
 
 char16_t Lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c; }
 
