@@ -1,0 +1,165 @@
+#include "handheld_state.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace handheld {
+namespace {
+
+constexpr const char* kStateFile = "state.txt";
+constexpr const char* kLockFile = "state.lock";
+
+std::string JoinList(const std::set<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : ",") + item;
+  return out;
+}
+
+std::set<std::string> SplitList(const std::string& text) {
+  std::set<std::string> items;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ','))
+    if (!item.empty()) items.insert(item);
+  return items;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (std::uint8_t b : bytes) {
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+std::vector<std::uint8_t> Unhex(const std::string& text) {
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+    out.push_back(static_cast<std::uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// An advisory lock on the state folder's lock file, released on scope exit.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder) {
+    fd_ = ::open((folder + "/" + kLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  bool Held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
+const char* ModeName(Mode mode) {
+  switch (mode) {
+    case Mode::WinCE: return "wince";
+    case Mode::Loader: return "loader";
+    case Mode::BootLoader: return "bootloader";
+    case Mode::Off: return "off";
+  }
+  return "off";
+}
+
+bool ParseMode(const std::string& text, Mode& mode) {
+  for (Mode m : {Mode::WinCE, Mode::Loader, Mode::BootLoader, Mode::Off})
+    if (text == ModeName(m)) {
+      mode = m;
+      return true;
+    }
+  return false;
+}
+
+std::string StatePath(const std::string& folder) { return folder + "/" + kStateFile; }
+
+std::string FormatState(const HandheldState& s) {
+  std::ostringstream out;
+  out << "mode=" << ModeName(s.mode) << "\n"
+      << "power=" << (s.onAdapter ? "adapter" : "battery") << "\n"
+      << "battery_percent=" << s.batteryPercent << "\n"
+      << "flash_mb=" << s.flashMb << "\n"
+      << "clock_offset_ms=" << s.clockOffsetMs << "\n"
+      << "tz_bias=" << s.tzBias << "\n"
+      << "tz_standard_name=" << s.tzStandardName << "\n"
+      << "tz_daylight_name=" << s.tzDaylightName << "\n"
+      << "tz_block=" << Hex(s.tzBlock) << "\n"
+      << "fault.fail_call=" << JoinList(s.faults.failCalls) << "\n"
+      << "fault.no_start=" << JoinList(s.faults.noStart) << "\n"
+      << "fault.probe_silent=" << (s.faults.probeSilent ? 1 : 0) << "\n"
+      << "fault.no_answer=" << (s.faults.noAnswer ? 1 : 0) << "\n"
+      << "fault.init_fails=" << (s.faults.initFails ? 1 : 0) << "\n";
+  return out.str();
+}
+
+void ParseState(const std::string& text, HandheldState& s) {
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    try {
+      if (key == "mode") ParseMode(value, s.mode);
+      else if (key == "power") s.onAdapter = (value != "battery");
+      else if (key == "battery_percent") s.batteryPercent = static_cast<std::uint32_t>(std::stoul(value));
+      else if (key == "flash_mb") s.flashMb = static_cast<std::uint32_t>(std::stoul(value));
+      else if (key == "clock_offset_ms") s.clockOffsetMs = std::stoll(value);
+      else if (key == "tz_bias") s.tzBias = static_cast<std::int32_t>(std::stol(value));
+      else if (key == "tz_standard_name") s.tzStandardName = value;
+      else if (key == "tz_daylight_name") s.tzDaylightName = value;
+      else if (key == "tz_block") s.tzBlock = Unhex(value);
+      else if (key == "fault.fail_call") s.faults.failCalls = SplitList(value);
+      else if (key == "fault.no_start") s.faults.noStart = SplitList(value);
+      else if (key == "fault.probe_silent") s.faults.probeSilent = (value == "1");
+      else if (key == "fault.no_answer") s.faults.noAnswer = (value == "1");
+      else if (key == "fault.init_fails") s.faults.initFails = (value == "1");
+    } catch (const std::exception&) {
+      // A hand-edited value that is not a number keeps its default.
+    }
+  }
+}
+
+bool LoadState(const std::string& folder, HandheldState& state) {
+  state = HandheldState{};
+  std::ifstream in(StatePath(folder));
+  if (!in) return false;
+  std::stringstream text;
+  text << in.rdbuf();
+  ParseState(text.str(), state);
+  return true;
+}
+
+bool SaveState(const std::string& folder, const HandheldState& state) {
+  const std::string path = StatePath(folder), temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    if (!out) return false;
+    out << FormatState(state);
+    if (!out.flush()) return false;
+  }
+  return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+bool UpdateState(const std::string& folder, const std::function<void(HandheldState&)>& change) {
+  FolderLock lock(folder);
+  if (!lock.Held()) return false;
+  HandheldState state;
+  if (!LoadState(folder, state)) return false;
+  change(state);
+  return SaveState(folder, state);
+}
+
+}  // namespace handheld

@@ -1,0 +1,59 @@
+// The handheld's changeable state, kept in the state folder as a small text
+// file ("state.txt", one `key=value` per line) so that control commands from
+// scripts and the running daemon share it: the daemon rereads it on every
+// request, and every change is a locked read-modify-write with an atomic
+// rename, so a daemon restart continues where it was.
+//
+// Keys: mode (wince, loader, bootloader, off), power (adapter, battery),
+// battery_percent, flash_mb, clock_offset_ms (handheld UTC minus host UTC),
+// tz_bias, tz_standard_name, tz_daylight_name, tz_block (172 bytes in hex),
+// fault.fail_call (comma list of Ce... names), fault.no_start (comma list of
+// program file names), fault.probe_silent, fault.no_answer, fault.init_fails
+// (0 or 1).
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace handheld {
+
+enum class Mode { WinCE, Loader, BootLoader, Off };
+
+const char* ModeName(Mode mode);
+bool ParseMode(const std::string& text, Mode& mode);
+
+struct Faults {
+  std::set<std::string> failCalls;  // remote calls that fail, e.g. "CeCreateProcess"
+  std::set<std::string> noStart;    // program file names (lower case) that do not start
+  bool probeSilent = false;         // GetType.exe starts but never writes type.dat
+  bool noAnswer = false;            // the remote-API service reads but never answers
+  bool initFails = false;           // the connection attempt ends with a failure code
+};
+
+struct HandheldState {
+  Mode mode = Mode::WinCE;
+  bool onAdapter = true;
+  std::uint32_t batteryPercent = 100;
+  std::uint32_t flashMb = 32;
+  std::int64_t clockOffsetMs = 0;
+  std::int32_t tzBias = 0;
+  std::string tzStandardName;
+  std::string tzDaylightName;
+  std::vector<std::uint8_t> tzBlock;  // the last TIME_ZONE_INFORMATION set (172 bytes) or empty
+  Faults faults;
+};
+
+std::string StatePath(const std::string& folder);
+// Reads the state; false (and defaults) when the file is missing or unreadable.
+bool LoadState(const std::string& folder, HandheldState& state);
+// Writes the whole state atomically (temporary file + rename).
+bool SaveState(const std::string& folder, const HandheldState& state);
+// Locked read-modify-write, safe against a daemon writing at the same time.
+bool UpdateState(const std::string& folder, const std::function<void(HandheldState&)>& change);
+
+std::string FormatState(const HandheldState& state);
+void ParseState(const std::string& text, HandheldState& state);
+
+}  // namespace handheld
