@@ -1,0 +1,210 @@
+// wine_probe: looks at and presses the screens of a running romwiz.exe from
+// outside, the way a user would, for the Wine tests. A screen is named by
+// its window title and one control id only it has.
+//
+//   wine_probe wait <title> <control> <ms>      wait until that screen is up
+//   wine_probe gone <title> <control> <ms>      wait until it is no longer up
+//   wine_probe text <title> <control> <id>      print a control's text (id 0: the title)
+//   wine_probe expect <title> <control> <id> <exe> <string>
+//                                               the control shows string <string>
+//                                               of <exe>'s string table
+//   wine_probe click <title> <control> <id>     press button <id>
+//   wine_probe key <title> <control> <vk>       press a key (13 Enter, 27 Escape)
+//                                               on the focused control
+//   wine_probe count <title> <ms>               watch top-level windows titled
+//                                               <title> and of class "SETUP" for
+//                                               <ms>; print the most of each seen
+//   wine_probe dump <title> <control>           list the screen's controls
+//
+// Exit codes: 0 done or as expected, 1 not as expected or timed out, 2 usage.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct Search {
+  const char* title;
+  int control;
+  HWND found;
+};
+
+BOOL CALLBACK MatchScreen(HWND window, LPARAM parameter) {
+  Search* search = reinterpret_cast<Search*>(parameter);
+  char title[512] = {};
+  GetWindowTextA(window, title, sizeof title);
+  if (std::strcmp(title, search->title) != 0 || !IsWindowVisible(window)) return TRUE;
+  if (search->control != 0 && GetDlgItem(window, search->control) == nullptr) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindScreen(const char* title, int control) {
+  Search search{title, control, nullptr};
+  EnumWindows(MatchScreen, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitScreen(const char* title, int control, int ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    HWND window = FindScreen(title, control);
+    if (window != nullptr) return window;
+    if (static_cast<int>(GetTickCount() - start) > ms) return nullptr;
+    Sleep(50);
+  }
+}
+
+// The text of a control (or of the window itself for id 0), read through
+// WM_GETTEXT as any other program would.
+std::string TextOf(HWND screen, int id) {
+  HWND item = id == 0 ? screen : GetDlgItem(screen, id);
+  if (item == nullptr) return std::string();
+  char text[2048] = {};
+  SendMessageA(item, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (char c : text) {
+    if (c == '\n') shown += "\\n";
+    else if (c == '\r') shown += "\\r";
+    else shown += c;
+  }
+  return shown;
+}
+
+struct Counts {
+  const char* title;
+  int titled;
+  int setup;
+};
+
+BOOL CALLBACK CountWindows(HWND window, LPARAM parameter) {
+  Counts* counts = reinterpret_cast<Counts*>(parameter);
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  if (std::strcmp(text, counts->title) == 0 && IsWindowVisible(window)) ++counts->titled;
+  char className[64] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (std::strcmp(className, "SETUP") == 0) ++counts->setup;
+  return TRUE;
+}
+
+BOOL CALLBACK DumpControl(HWND item, LPARAM) {
+  char className[64] = {};
+  GetClassNameA(item, className, sizeof className);
+  char text[2048] = {};
+  SendMessageA(item, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  std::printf("%5d %-18s enabled=%d visible=%d \"%s\"\n", GetDlgCtrlID(item), className,
+              IsWindowEnabled(item) ? 1 : 0, IsWindowVisible(item) ? 1 : 0, Printable(text).c_str());
+  return TRUE;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: wine_probe wait|gone|text|expect|click|key|count|dump ...\n");
+  return 2;
+}
+
+int Wait(const char* title, int control, int ms) {
+  if (WaitScreen(title, control, ms) != nullptr) return 0;
+  std::fprintf(stderr, "no screen \"%s\" with control %d within %d ms\n", title, control, ms);
+  return 1;
+}
+
+int Gone(const char* title, int control, int ms) {
+  DWORD start = GetTickCount();
+  while (FindScreen(title, control) != nullptr) {
+    if (static_cast<int>(GetTickCount() - start) > ms) {
+      std::fprintf(stderr, "screen \"%s\" with control %d still up after %d ms\n", title, control, ms);
+      return 1;
+    }
+    Sleep(50);
+  }
+  return 0;
+}
+
+int Expect(HWND screen, int id, const char* exe, int stringId) {
+  HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    std::fprintf(stderr, "cannot load %s\n", exe);
+    return 1;
+  }
+  char expected[2048] = {};
+  LoadStringA(module, static_cast<UINT>(stringId), expected, sizeof expected);
+  FreeLibrary(module);
+  std::string shown = TextOf(screen, id);
+  if (expected[0] != 0 && shown == expected) return 0;
+  std::fprintf(stderr, "control %d shows \"%s\", string %d is \"%s\"\n", id, Printable(shown).c_str(), stringId,
+               Printable(expected).c_str());
+  return 1;
+}
+
+int PressKey(HWND screen, int key) {
+  DWORD thread = GetWindowThreadProcessId(screen, nullptr);
+  GUITHREADINFO info;
+  std::memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  HWND target = screen;
+  if (GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr) target = info.hwndFocus;
+  PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(key), 1);
+  PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(key), 0xC0000001);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  std::string command = argv[1];
+  const char* title = argv[2];
+  if (command == "count" && argc == 4) {
+    int ms = std::atoi(argv[3]);
+    int mostTitled = 0, mostSetup = 0;
+    DWORD start = GetTickCount();
+    do {
+      Counts counts{title, 0, 0};
+      EnumWindows(CountWindows, reinterpret_cast<LPARAM>(&counts));
+      if (counts.titled > mostTitled) mostTitled = counts.titled;
+      if (counts.setup > mostSetup) mostSetup = counts.setup;
+      Sleep(5);
+    } while (static_cast<int>(GetTickCount() - start) < ms);
+    std::printf("%d %d\n", mostTitled, mostSetup);
+    return 0;
+  }
+  if (argc < 4) return Usage();
+  int control = std::atoi(argv[3]);
+  if (command == "wait" && argc == 5) return Wait(title, control, std::atoi(argv[4]));
+  if (command == "gone" && argc == 5) return Gone(title, control, std::atoi(argv[4]));
+  HWND screen = FindScreen(title, control);
+  if (screen == nullptr) {
+    std::fprintf(stderr, "no screen \"%s\" with control %d\n", title, control);
+    return 1;
+  }
+  if (command == "text" && argc == 5) {
+    std::printf("%s\n", Printable(TextOf(screen, std::atoi(argv[4]))).c_str());
+    return 0;
+  }
+  if (command == "expect" && argc == 7) return Expect(screen, std::atoi(argv[4]), argv[5], std::atoi(argv[6]));
+  if (command == "click" && argc == 5) {
+    int id = std::atoi(argv[4]);
+    HWND button = GetDlgItem(screen, id);
+    if (button == nullptr || !IsWindowEnabled(button)) {
+      std::fprintf(stderr, "no enabled button %d\n", id);
+      return 1;
+    }
+    PostMessageA(screen, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    return 0;
+  }
+  if (command == "key" && argc == 5) return PressKey(screen, std::atoi(argv[4]));
+  if (command == "dump") {
+    std::printf("title \"%s\"\n", TextOf(screen, 0).c_str());
+    EnumChildWindows(screen, DumpControl, 0);
+    return 0;
+  }
+  return Usage();
+}
