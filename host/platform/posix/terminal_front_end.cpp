@@ -375,7 +375,13 @@ bool TerminalFrontEnd::ChooseFile(const FileDialogRequest& request, char* path,
     if (status == LineReader::Status::Timeout) continue;
     std::string chosen = Trim(line);
     if (chosen.empty()) return false;
-    chosen = WithExtension(chosen, request.defaultExtension);
+    // The default extension is added to a name typed without one; an open
+    // dialog also takes an existing file named exactly as typed.
+    std::string withExtension = WithExtension(chosen, request.defaultExtension);
+    if (request.fileMustExist && !FileExists(withExtension) && FileExists(chosen)) {
+      withExtension = chosen;
+    }
+    chosen = withExtension;
     // A name that does not fit is refused rather than cut to another file's.
     if (chosen.size() >= capacity || (request.fileMustExist && !FileExists(chosen))) {
       Reject(line);
