@@ -41,12 +41,17 @@ void SetDword(pcreg::Key* key, const char* name, std::uint32_t value) {
   pcreg::SetValue(key, name, pcreg::kTypeDword, &value, sizeof value);
 }
 
-// A text written as a block of `blockSize` bytes from a zeroed buffer: the
-// text, its NUL and zero padding. A text that does not fit the block with its
-// NUL is cut, so the block is never filled by reading past the field.
-void SetTextBlock(pcreg::Key* key, const char* name, const char* text, std::uint32_t blockSize) {
+// A text field written as a block of `blockSize` bytes from a zeroed buffer:
+// the text, its NUL and zero padding. The text is read no further than its
+// field's own capacity (less its terminator) even if it lost its NUL, and is
+// cut if the block could not hold it with its NUL.
+template <std::size_t N>
+void SetTextBlock(pcreg::Key* key, const char* name, const char (&field)[N], std::uint32_t blockSize) {
+  static_assert(N > 0 && N <= kLargestBlock);
   char block[kLargestBlock] = {};
-  CopyTextTruncated(block, blockSize, text);
+  std::size_t length = BoundedLength(field, N - 1);
+  if (length > blockSize - 1) length = blockSize - 1;
+  std::memcpy(block, field, length);
   pcreg::SetValue(key, name, pcreg::kTypeString, block, blockSize);
 }
 
