@@ -48,6 +48,8 @@ constexpr int kAttemptTimeoutMs = 10000;
 // answering (it was reset into its loader) then fails the call.
 constexpr int kCallTimeoutMs = 5000;
 constexpr std::uint32_t kSizeFailure = 0xFFFFFFFFu;
+// RAPIINIT's documented size, whatever the size of our record on this platform.
+constexpr std::uint32_t kInitRecordSize = 12;
 
 struct Connection {
   explicit Connection(int socket) : fd(socket) {}
@@ -309,7 +311,7 @@ bool ReadFind(RapiReader& r, FindData* data) {
 }  // namespace
 
 std::int32_t CeRapiInitEx(InitRecord* init) {
-  if (init == nullptr || init->size != sizeof(InitRecord)) return RAPI_E_FAIL;
+  if (init == nullptr || init->size != kInitRecordSize) return RAPI_E_FAIL;
   Globals& g = G();
   auto attempt = std::make_shared<Attempt>();
   attempt->record = init;
