@@ -7,6 +7,7 @@
 // Windows drivers that cannot wait for modem-line events do; the readers then
 // poll. It lets that path run on Linux too.
 #include "platform/link.h"
+#include "platform/posix/link_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -51,23 +52,6 @@ std::string Lower(const std::string& text) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// "\\.\COM3" -> dosdevices/com3, else /dev/ttyS2; "\\.\WCEUSBSH001" ->
-// dosdevices/wceusbsh001, else /dev/ttyUSB0. Anything else is not a link.
-std::string ResolveDeviceName(const char* deviceName) {
-  std::string name = deviceName != nullptr ? deviceName : "";
-  if (name.compare(0, sizeof kDevicePrefix - 1, kDevicePrefix) != 0) return "";
-  std::string device = Lower(name.substr(sizeof kDevicePrefix - 1));
-  std::string symlink = ConfigFolder() + "/dosdevices/" + device;
-  if (Exists(symlink)) return symlink;
-  if (device == "wceusbsh001") return "/dev/ttyUSB0";
-  if (device.size() > 3 && device.compare(0, 3, "com") == 0) {
-    char* end = nullptr;
-    long number = std::strtol(device.c_str() + 3, &end, 10);
-    if (*end == 0 && number >= 1 && number <= 256) return "/dev/ttyS" + std::to_string(number - 1);
-  }
-  return "";
-}
-
 bool Cancelled(const Port* port) {
   pollfd cancel{port->cancelRead, POLLIN, 0};
   return poll(&cancel, 1, 0) > 0;
@@ -86,13 +70,29 @@ Ready WaitReady(Port* port, short what, const std::atomic<bool>& stop) {
       return Ready::Failed;
     }
     if (fds[1].revents != 0) return Ready::Stopped;
-    if (fds[0].revents & what) return Ready::Yes;
-    // The other end has gone (hang-up) or the device failed.
+    // The other end has gone (hang-up) or the device failed. Checked first:
+    // a hung-up tty also reports itself readable, and its reads return 0.
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Ready::Failed;
+    if (fds[0].revents & what) return Ready::Yes;
   }
 }
 
 }  // namespace
+
+std::string ResolveDeviceName(const char* deviceName) {
+  std::string name = deviceName != nullptr ? deviceName : "";
+  if (name.compare(0, sizeof kDevicePrefix - 1, kDevicePrefix) != 0) return "";
+  std::string device = Lower(name.substr(sizeof kDevicePrefix - 1));
+  std::string symlink = ConfigFolder() + "/dosdevices/" + device;
+  if (Exists(symlink)) return symlink;
+  if (device == "wceusbsh001") return "/dev/ttyUSB0";
+  if (device.size() > 3 && device.compare(0, 3, "com") == 0) {
+    char* end = nullptr;
+    long number = std::strtol(device.c_str() + 3, &end, 10);
+    if (*end == 0 && number >= 1 && number <= 256) return "/dev/ttyS" + std::to_string(number - 1);
+  }
+  return "";
+}
 
 Port* Open(const char* deviceName) {
   std::string path = ResolveDeviceName(deviceName);

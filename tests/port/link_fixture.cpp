@@ -1,0 +1,83 @@
+#include "link_fixture.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/clock.h"
+#include "transfer/port.h"
+#include "wizard/wizard_state.h"
+
+namespace porttest {
+
+bool Eventually(const std::function<bool()>& condition, std::uint32_t ms) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+std::vector<std::uint8_t> BufferStart(std::size_t count) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < count; ++i) bytes.push_back(wizard::ReceiveBuffer.At(i));
+  return bytes;
+}
+
+bool MemoryFlash::Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) {
+  if (address > bytes.size() || length > bytes.size() - address) return false;
+  std::copy(data, data + length, bytes.begin() + address);
+  return true;
+}
+
+bool MemoryFlash::Erase(std::uint32_t address, std::uint32_t length) {
+  if (address > bytes.size()) return false;
+  std::uint32_t inside = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(bytes.size()) - address);
+  std::fill(bytes.begin() + address, bytes.begin() + address + inside, 0xFF);
+  return inside == length;
+}
+
+void LinkTest::SetUp() {
+  testsupport::ResetWizardForTest();
+  char pattern[] = "/tmp/port-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  folder_ = pattern;
+  setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+  dosdevices_ = folder_ + "/romwiz/dosdevices";
+  platform::SetTimeScale(kFastTime);
+  wizard::ClearReceiveBuffer();
+  wizard::SetSendPieceObserver(nullptr);
+}
+
+void LinkTest::TearDown() {
+  wizard::ShutDownLink();
+  EXPECT_FALSE(wizard::ReaderReady) << "a reader outlived the link";
+  lineStop_ = true;
+  line_.reset();
+  unsetenv("ROMWIZ_LINK_NO_EVENT_WAIT");
+  platform::SetTimeScale(1);
+  std::error_code ec;
+  std::filesystem::remove_all(folder_, ec);
+}
+
+peers::PtyLink& LinkTest::Line(const std::string& name) {
+  line_ = std::make_unique<peers::PtyLink>(peers::LinkFaults{}, lineStop_);
+  std::string error;
+  EXPECT_TRUE(line_->Publish(dosdevices_, name, error)) << error;
+  return *line_;
+}
+
+void LinkTest::Send(const std::vector<std::uint8_t>& bytes) {
+  ASSERT_TRUE(line_->SendMessage(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+}
+
+void LinkTest::Send(const std::string& text) {
+  Send(std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+}  // namespace porttest

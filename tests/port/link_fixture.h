@@ -1,0 +1,56 @@
+// A test's own handheld end of the link: a pseudo-terminal published in a
+// private dosdevices folder ($XDG_CONFIG_HOME points into a temporary folder),
+// with the wizard state reset and wizard time running 1000 times faster.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scripted_front_end.h"
+#include "sim/peers/link_peers.h"
+#include "sim/peers/pty_link.h"
+
+namespace porttest {
+
+constexpr std::uint32_t kFastTime = 1000;
+
+// Polls `condition` every millisecond for up to `ms` real milliseconds.
+bool Eventually(const std::function<bool()>& condition, std::uint32_t ms = 3000);
+
+// The receive buffer's bytes [0, count).
+std::vector<std::uint8_t> BufferStart(std::size_t count);
+
+// A flash in memory, filled with `fill`.
+class MemoryFlash : public peers::FlashStore {
+ public:
+  MemoryFlash(std::uint32_t size, std::uint8_t fill) : bytes(size, fill) {}
+  std::uint32_t Size() const override { return static_cast<std::uint32_t>(bytes.size()); }
+  bool Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override;
+  bool Erase(std::uint32_t address, std::uint32_t length) override;
+  std::vector<std::uint8_t> bytes;
+};
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Publishes the handheld's end as `name` ("com1", "wceusbsh001").
+  peers::PtyLink& Line(const std::string& name);
+  // Sends raw bytes from the handheld's end.
+  void Send(const std::vector<std::uint8_t>& bytes);
+  void Send(const std::string& text);
+
+  testsupport::ScriptedFrontEnd ui_;
+  std::string folder_;
+  std::string dosdevices_;
+  std::atomic<bool> lineStop_{false};
+  std::unique_ptr<peers::PtyLink> line_;
+};
+
+}  // namespace porttest

@@ -1,0 +1,219 @@
+// The simulated handheld's link peers, driven by a PC side built from the
+// port layer: the loader protocol and the boot loader protocol written out
+// step by step, then the faults.
+#include <string>
+#include <vector>
+
+#include "link_fixture.h"
+#include "sim/peers/peer_protocols.h"
+#include "transfer/port.h"
+#include "wizard/wizard_state.h"
+
+namespace porttest {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t kPiece = 0x20000;
+constexpr std::uint32_t kBlock = 0x40000;
+constexpr std::uint32_t kFlashSize = 0x200000;
+
+Bytes Payload(std::uint32_t size) {
+  Bytes payload(size);
+  for (std::uint32_t i = 0; i < size; ++i) payload[i] = static_cast<std::uint8_t>((i >> 8) ^ (i * 13));
+  return payload;
+}
+
+Bytes Word(std::uint32_t value) {
+  return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+          static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+bool PcSend(const Bytes& bytes) { return wizard::SendBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
+
+bool AwaitMessage(std::size_t index, std::uint8_t code, std::uint32_t ms = 3000) {
+  return Eventually([&] { return wizard::ReceiveBuffer.MessageAt(index, code, 0x00); }, ms);
+}
+
+class PeerTest : public LinkTest {
+ protected:
+  std::unique_ptr<peers::Peer> Start(peers::PeerKind kind, peers::LinkFaults faults = {}) {
+    peers::PeerOptions options;
+    options.kind = kind;
+    options.dosdevices = dosdevices_;
+    options.faults = faults;
+    options.bootLoaderIdleMs = 300;
+    options.onRestart = [this] { ++restarts_; };
+    std::string error;
+    auto peer = peers::StartPeer(options, flash_, &error);
+    EXPECT_NE(peer, nullptr) << error;
+    return peer;
+  }
+
+  // The PC's side of the loader path, short: wake-up, length, every piece on
+  // request with the loader block last.
+  void SendImageToLoader(const Bytes& payload) {
+    wizard::ClearReceiveMessage();
+    ASSERT_TRUE(PcSend(Bytes{'A'}));
+    ASSERT_TRUE(AwaitMessage(0, 0x05));
+    std::uint32_t length = static_cast<std::uint32_t>(payload.size()) - kBlock;
+    wizard::ClearReceiveMessage();
+    ASSERT_TRUE(PcSend(Word(length)));
+    std::vector<std::uint32_t> order;
+    for (std::uint32_t offset = 2 * kBlock; offset < payload.size(); offset += kPiece) order.push_back(offset);
+    order.push_back(kBlock);
+    order.push_back(kBlock + kPiece);
+    for (std::uint32_t offset : order) {
+      ASSERT_TRUE(AwaitMessage(0, 0x04)) << "no request for the piece at " << offset;
+      wizard::ClearReceiveMessage();
+      ASSERT_TRUE(wizard::SendBytes(payload.data() + offset, kPiece));
+    }
+  }
+
+  void ExpectFlashHolds(const Bytes& payload, std::uint32_t from) {
+    for (std::uint32_t i = from; i < payload.size(); ++i) {
+      if (flash_.bytes[i] != payload[i]) {
+        ADD_FAILURE() << "flash differs at 0x" << std::hex << i;
+        return;
+      }
+    }
+    for (std::uint32_t i = 0; i < kBlock; ++i) {
+      if (flash_.bytes[i] != 0xEE) {
+        ADD_FAILURE() << "the boot block was written at 0x" << std::hex << i;
+        return;
+      }
+    }
+  }
+
+  MemoryFlash flash_{kFlashSize, 0xEE};
+  std::atomic<int> restarts_{0};
+};
+
+TEST(LoaderPieceAddress, PayloadFrom0x80000ThenTheLoaderBlock) {
+  EXPECT_EQ(peers::LoaderPieceAddress(0, 6), 0x80000u);
+  EXPECT_EQ(peers::LoaderPieceAddress(3, 6), 0xE0000u);
+  EXPECT_EQ(peers::LoaderPieceAddress(4, 6), 0x40000u);
+  EXPECT_EQ(peers::LoaderPieceAddress(5, 6), 0x60000u);
+  EXPECT_EQ(peers::LoaderPieceAddress(0, 1), 0x40000u);
+}
+
+TEST_F(PeerTest, SerialLoaderWritesImageAndRestarts) {
+  auto peer = Start(peers::PeerKind::SerialLoader);
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  Bytes payload = Payload(0x100000);
+  SendImageToLoader(payload);
+  ASSERT_TRUE(peer->WaitRestarted(5000));
+  EXPECT_EQ(restarts_, 1);
+  EXPECT_EQ(peer->Status().blocksWritten, 6u);
+  ExpectFlashHolds(payload, kBlock);
+  // After the restart the loader has left the link.
+  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
+}
+
+TEST_F(PeerTest, UsbLoaderWritesImageAndRestarts) {
+  wizard::Wizard.ConnectionType = wizard::Connection::Usb;
+  auto peer = Start(peers::PeerKind::UsbLoader);
+  EXPECT_EQ(peer->LinkPath(), dosdevices_ + "/wceusbsh001");
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  Bytes payload = Payload(0x140000);
+  SendImageToLoader(payload);
+  ASSERT_TRUE(peer->WaitRestarted(5000));
+  ExpectFlashHolds(payload, kBlock);
+}
+
+TEST_F(PeerTest, BootLoaderFollowsItsPromptsAndRestartsWhenThePcIsDone) {
+  wizard::Wizard.Critical = true;
+  auto peer = Start(peers::PeerKind::BootLoader);
+  ASSERT_EQ(wizard::StartBootLoaderLink(), 1);
+  Bytes payload = Payload(0x1C0000);  // six blocks after the boot block
+  wizard::ClearReceiveBuffer();
+  ASSERT_TRUE(PcSend(Bytes{'l', '\r'}));
+  std::uint32_t address = kBlock;
+  int erases = 0, downloads = 0;
+  while (address < payload.size()) {
+    ASSERT_TRUE(Eventually([] {
+      return wizard::ReceiveBuffer.ContainsByte(0x01) || wizard::ReceiveBuffer.ContainsByte(0x02) ||
+             wizard::ReceiveBuffer.ContainsText("download");
+    })) << "no prompt before the block at " << address;
+    if (wizard::ReceiveBuffer.ContainsByte(0x01)) {
+      wizard::ClearReceiveBuffer();
+      Bytes range = Word(address);
+      Bytes length = Word(0xF40000);
+      range.insert(range.end(), length.begin(), length.end());
+      ASSERT_TRUE(PcSend(range));
+      ++erases;
+    } else if (wizard::ReceiveBuffer.ContainsByte(0x02)) {
+      wizard::ClearReceiveBuffer();
+      Bytes header = Word(address);
+      for (std::uint32_t word : {kBlock, 0u}) {
+        Bytes bytes = Word(word);
+        header.insert(header.end(), bytes.begin(), bytes.end());
+      }
+      ASSERT_TRUE(PcSend(header));
+      ASSERT_TRUE(wizard::SendBytes(payload.data() + address, kBlock));
+      address += kBlock;
+    } else {
+      wizard::ClearReceiveBuffer();
+      ASSERT_TRUE(PcSend(Bytes{'B', '0', '0', '0', 'F', 'F', '\n'}));
+      ++downloads;
+    }
+  }
+  ASSERT_TRUE(peer->WaitRestarted(5000));
+  EXPECT_EQ(erases, 1);
+  EXPECT_EQ(downloads, 1);
+  EXPECT_EQ(peer->Status().blocksWritten, 6u);
+  ExpectFlashHolds(payload, kBlock);
+  // The erase covered the rest of the flash beyond the image.
+  EXPECT_EQ(flash_.bytes[kFlashSize - 1], 0xFF);
+}
+
+TEST_F(PeerTest, NoiseByteBeforeTheReadyAnswer) {
+  peers::LinkFaults faults;
+  faults.noiseBeforeMessage = 1;
+  auto peer = Start(peers::PeerKind::SerialLoader, faults);
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  ASSERT_TRUE(PcSend(Bytes{'A'}));
+  ASSERT_TRUE(AwaitMessage(1, 0x05));
+  EXPECT_NE(wizard::ReceiveBuffer.At(0), 0);
+}
+
+TEST_F(PeerTest, SilentAfterMessagesAnswersNoMore) {
+  peers::LinkFaults faults;
+  faults.silentAfterMessages = 1;
+  auto peer = Start(peers::PeerKind::SerialLoader, faults);
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  ASSERT_TRUE(PcSend(Bytes{'A'}));
+  ASSERT_TRUE(AwaitMessage(0, 0x05));
+  wizard::ClearReceiveMessage();
+  ASSERT_TRUE(PcSend(Word(0xC0000)));
+  EXPECT_FALSE(AwaitMessage(0, 0x04, 300));
+  EXPECT_EQ(peer->Status().messagesSent, 1u);
+  EXPECT_EQ(peer->Status().bytesReceived, 5u);
+}
+
+TEST_F(PeerTest, SilentAfterBytesStopsBeforeTheFirstPieceRequest) {
+  peers::LinkFaults faults;
+  faults.silentAfterBytes = 5;  // "A" and the length
+  auto peer = Start(peers::PeerKind::UsbLoader, faults);
+  wizard::Wizard.ConnectionType = wizard::Connection::Usb;
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  ASSERT_TRUE(PcSend(Bytes{'A'}));
+  ASSERT_TRUE(AwaitMessage(0, 0x05));
+  wizard::ClearReceiveMessage();
+  ASSERT_TRUE(PcSend(Word(0xC0000)));
+  EXPECT_FALSE(AwaitMessage(0, 0x04, 300));
+}
+
+TEST_F(PeerTest, DroppedConnectionEndsThePcReader) {
+  peers::LinkFaults faults;
+  faults.dropAfterBytes = 1;
+  auto peer = Start(peers::PeerKind::SerialLoader, faults);
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  ASSERT_TRUE(PcSend(Bytes{'A'}));
+  EXPECT_TRUE(Eventually([&] { return peer->Status().dropped; }));
+  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
+  EXPECT_FALSE(wizard::ReceiveBuffer.MessageAt(0, 0x05, 0x00));
+  EXPECT_EQ(restarts_, 0);
+}
+
+}  // namespace
+}  // namespace porttest
