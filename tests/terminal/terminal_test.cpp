@@ -1,0 +1,252 @@
+// The terminal front-end with its answers written into a pipe beforehand and
+// its output and error streams captured in files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/posix/terminal_front_end.h"
+#include "wizard/catalogue.h"
+#include "wizard/driver.h"
+#include "wizard/screen_session.h"
+#include "wizard/wizard_state.h"
+
+namespace {
+
+using screens::ScreenSession;
+
+std::string ReadAll(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+  return text;
+}
+
+int readmeOpened = 0, clockSet = 0;
+
+class Terminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wizard::LoadTextCatalogue();
+    wizard::ResetWizardState();
+    saved_ = wizard::Ops;
+    wizard::Ops.IsWindows95 = [] { return false; };
+    wizard::Ops.IsOldWindowsNT = [] { return false; };
+    wizard::Ops.OpenReadme = [](const char*) { ++readmeOpened; };
+    wizard::Ops.SetDeviceClock = [] { ++clockSet; };
+    wizard::Ops.ReleaseTransferBuffers = [] {};
+    readmeOpened = clockSet = 0;
+    output_ = std::tmpfile();
+    errors_ = std::tmpfile();
+  }
+  void TearDown() override {
+    screens::SetFrontEnd(nullptr);
+    terminal_.reset();
+    if (input_ >= 0) close(input_);
+    std::fclose(output_);
+    std::fclose(errors_);
+    wizard::Ops = saved_;
+    platform::SetTimeScale(1);
+  }
+  // Installs a terminal whose whole input is `answers`, already at its end.
+  screens::TerminalFrontEnd& Feed(const std::string& answers) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    EXPECT_EQ(write(fds[1], answers.data(), answers.size()), static_cast<ssize_t>(answers.size()));
+    close(fds[1]);
+    input_ = fds[0];
+    terminal_ = std::make_unique<screens::TerminalFrontEnd>(input_, output_, errors_);
+    screens::SetFrontEnd(terminal_.get());
+    return *terminal_;
+  }
+  std::string Output() { return ReadAll(output_); }
+  std::string Errors() { return ReadAll(errors_); }
+
+  wizard::Operations saved_;
+  std::unique_ptr<screens::TerminalFrontEnd> terminal_;
+  int input_ = -1;
+  std::FILE* output_ = nullptr;
+  std::FILE* errors_ = nullptr;
+};
+
+TEST_F(Terminal, PrintsTheBlockInLayoutOrderAndEndsByCaption) {
+  Feed("cancel\n");
+  EXPECT_EQ(screens::ShowScreen(166), 1);
+  std::string expected =
+      "[screen 166]\n"
+      " Microsoft Pocket PC 2002 Upgrade Utility - v 1.08\n"
+      " Warning:\n"
+      " Microsoft Pocket PC 2002 upgrade will begin...\n";
+  EXPECT_EQ(Output().substr(0, expected.size()), expected);
+  EXPECT_NE(Output().find("Click Next to proceed. Click Cancel to quit.\nanswers: next, cancel, enter, escape\n"),
+            std::string::npos);
+  EXPECT_EQ(Errors(), "");
+}
+
+TEST_F(Terminal, CaptionsAndKeysAreCaseInsensitiveAndSendTheirCommands) {
+  Feed("  NEXT \n");
+  EXPECT_EQ(screens::ShowScreen(166), 0);  // caption "Next" of button 1181
+  Feed("Enter\n");
+  EXPECT_EQ(screens::ShowScreen(125), 2);  // Enter on the backup offer is Cancel
+  Feed("escape\n");
+  EXPECT_EQ(screens::ShowScreen(124), 2);
+  Feed("upgrade\n");
+  EXPECT_EQ(screens::ShowScreen(109), 1035);
+}
+
+TEST_F(Terminal, RejectsWhatTheScreenDoesNotAcceptAndWaitsForTheNextLine) {
+  Feed("restore\n\nenter\nexit\n");
+  EXPECT_EQ(screens::ShowScreen(139), 1);  // Enter is ignored on an error screen
+  EXPECT_EQ(Errors(), "not accepted here: restore\nnot accepted here: \nnot accepted here: enter\n");
+  EXPECT_NE(Output().find("ERROR 102: IMAGE FILE CHECKSUM ERROR\n"), std::string::npos);
+  EXPECT_NE(Output().find("answers: exit, escape\n"), std::string::npos);
+}
+
+TEST_F(Terminal, EndOfInputActsAsEscape) {
+  Feed("");
+  EXPECT_EQ(screens::ShowScreen(103), 1);
+  Feed("bogus");  // a last line without its line feed still counts
+  EXPECT_EQ(screens::ShowScreen(130), 2);
+  EXPECT_EQ(Errors(), "not accepted here: bogus\n");
+}
+
+TEST_F(Terminal, EndOfInputOnAScreenWithoutEscapeTakesItsDefaultButton) {
+  Feed("");
+  EXPECT_EQ(screens::ShowScreen(165), 1);  // only Exit (1175), the default button
+  EXPECT_NE(Output().find("answers: exit, enter\n"), std::string::npos);
+}
+
+TEST_F(Terminal, RadioChoiceEnablesNextAndSetsTheConnection) {
+  Feed("next\nenter\nUSB\nnext\n");
+  EXPECT_EQ(screens::ShowScreen(158), 0);
+  EXPECT_EQ(wizard::Wizard.ConnectionType, wizard::Connection::Usb);
+  EXPECT_EQ(Errors(), "not accepted here: next\nnot accepted here: enter\n");
+  std::string output = Output();
+  EXPECT_NE(output.find("( ) USB\n( ) Serial\n"), std::string::npos);
+  // Before the choice Next is not offered; after it, it is.
+  std::size_t first = output.find("answers: usb, serial, cancel, escape\n");
+  std::size_t second = output.find("answers: usb, serial, next, cancel, enter, escape\n");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_NE(second, std::string::npos);
+  EXPECT_LT(first, second);
+}
+
+TEST_F(Terminal, CheckBoxTogglesByTheFirstWordOfItsCaption) {
+  Feed("view\nfinish\n");
+  EXPECT_EQ(screens::ShowScreen(160), 0);
+  EXPECT_EQ(readmeOpened, 0);  // unticked before Finish
+  EXPECT_EQ(clockSet, 1);
+  std::string output = Output();
+  EXPECT_NE(output.find("[x] View the readme file that contains important information.\n"), std::string::npos);
+  EXPECT_NE(output.find("[ ] View the readme file that contains important information.\n"), std::string::npos);
+  EXPECT_NE(output.find("answers: view, finish, enter, escape\n"), std::string::npos);
+
+  Feed("view\nVIEW\nfinish\n");
+  EXPECT_EQ(screens::ShowScreen(133), 0);
+  EXPECT_EQ(readmeOpened, 1);  // ticked again
+}
+
+TEST_F(Terminal, FileDialogReadsAPathAndAnEmptyLineCancels) {
+  auto& terminal = Feed("\n/tmp/backup\n");
+  char path[260] = "LUMOROM114";
+  screens::FileDialogRequest save;
+  save.save = true;
+  save.initialFolder = "%USERPROFILE%\\My Documents";
+  save.defaultExtension = "nbf";
+  EXPECT_FALSE(terminal.ChooseFile(save, path, sizeof path));
+  EXPECT_TRUE(terminal.ChooseFile(save, path, sizeof path));
+  EXPECT_STREQ(path, "/tmp/backup.nbf");  // the default extension is added
+  EXPECT_NE(Output().find("[file dialog] save\nfolder: %USERPROFILE%\\My Documents\nname: LUMOROM114\n"),
+            std::string::npos);
+}
+
+TEST_F(Terminal, OpenDialogRefusesMissingFilesAndNamesTooLong) {
+  char folder[] = "/tmp/romwiz-terminal-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string image = std::string(folder) + "/image.nbf", plain = std::string(folder) + "/plain";
+  for (const std::string& name : {image, plain}) std::fclose(std::fopen(name.c_str(), "w"));
+  std::string longName = std::string(folder) + "/" + std::string(300, 'a');
+  auto& terminal = Feed(std::string(folder) + "/missing\n" + longName + "\n" +
+                        std::string(folder) + "/image\n" + plain + "\n");
+  char path[260] = "";
+  screens::FileDialogRequest open;
+  open.initialFolder = "%USERPROFILE%\\My Documents";
+  open.defaultExtension = "nbf";
+  open.fileMustExist = true;
+  EXPECT_TRUE(terminal.ChooseFile(open, path, sizeof path));
+  EXPECT_EQ(path, image);  // typed without its extension
+  EXPECT_TRUE(terminal.ChooseFile(open, path, sizeof path));
+  EXPECT_EQ(path, plain);  // exists exactly as typed
+  EXPECT_EQ(Errors(), "not accepted here: " + std::string(folder) + "/missing\nnot accepted here: " +
+                          longName + "\n");
+  EXPECT_NE(Output().find("[file dialog] open\nfolder: %USERPROFILE%\\My Documents\n"), std::string::npos);
+  std::remove(image.c_str());
+  std::remove(plain.c_str());
+  std::remove(folder);
+}
+
+TEST_F(Terminal, WaitScreenPrintsItsBlockAndReturns) {
+  Feed("next\n");
+  ScreenSession* wait = screens::OpenWaitScreen(122);
+  ASSERT_NE(wait, nullptr);
+  screens::CloseWaitScreen(wait);
+  EXPECT_EQ(Output(), "[screen 122]\nVerifying the information on your  Lumo Pocket PC... Please wait...\n");
+  EXPECT_EQ(screens::ShowScreen(103), 0);  // the line was left for the next screen
+}
+
+unsigned long FinishingWorker(void*) {
+  ScreenSession* screen = wizard::ProgressScreen;
+  screen->SetPercent(40);
+  platform::SleepMs(50);
+  screen->SetPercent(100);
+  screen->End(1);
+  return 0;
+}
+
+unsigned long StalledWorker(void*) {
+  wizard::ProgressScreen.load()->StartTimer(2, 20000);  // the wake-up never comes
+  return 0;
+}
+
+TEST_F(Terminal, ProgressScreenPrintsPercentagesUntilItsWorkerEndsIt) {
+  wizard::Ops.UpgradeDownloadWorker = FinishingWorker;
+  Feed("next\n");
+  EXPECT_EQ(screens::ShowScreen(102), 1);
+  std::string output = Output();
+  EXPECT_EQ(output.rfind("[screen 102]\nUpgrading the ROM image on your Lumo Pocket PC... \n", 0), 0u);
+  EXPECT_NE(output.find("progress: 0%\n"), std::string::npos);
+  EXPECT_NE(output.find("progress: 40%\n"), std::string::npos);
+  EXPECT_EQ(output.substr(output.size() - 15), "progress: 100%\n");
+  EXPECT_EQ(output.find("answers:"), std::string::npos);
+  EXPECT_EQ(screens::ShowScreen(103), 0);  // the progress screen took no answer
+}
+
+TEST_F(Terminal, ProgressScreenTimerAbandonsAStalledTransfer) {
+  platform::SetTimeScale(1000);  // 20000 wizard ms in 20 real ms
+  wizard::Ops.UpgradeDownloadWorker = StalledWorker;
+  Feed("");
+  std::uint64_t start = platform::NowMs();
+  EXPECT_EQ(screens::ShowScreen(102), 2);
+  EXPECT_GE(platform::NowMs() - start, 20000u);
+  EXPECT_TRUE(wizard::Workers.StopWorkers);
+}
+
+TEST_F(Terminal, AfterTheMainWindowClosesScreensReturnAtOnceUnseen) {
+  auto& terminal = Feed("next\n");
+  terminal.CloseMainWindow();
+  ScreenSession session(*screens::FindScreen(103));
+  EXPECT_EQ(terminal.RunModal(session), 1);  // its Escape result
+  ScreenSession exitOnly(*screens::FindScreen(165));
+  EXPECT_EQ(terminal.RunModal(exitOnly), 1);
+  EXPECT_EQ(Output(), "");
+  EXPECT_TRUE(terminal.MainWindowClosed());
+}
+
+}  // namespace
