@@ -89,8 +89,13 @@ class ScreenSession {
 };
 
 // Shows screen `id` modally through the current front-end; returns its result.
+// The front-end's RunModal attaches its view, calls Open() and returns once
+// the session has ended. Once the wizard has ended nothing is shown: the
+// screen's Escape result is returned at once (-1 when it has no Escape
+// command, and for a template number the table does not hold).
 int ShowScreen(int id);
-// Modeless wait screens (122, 153) owned by the main window.
+// Modeless wait screens (122, 153) owned by the main window; null once the
+// wizard has ended.
 ScreenSession* OpenWaitScreen(int id);
 void CloseWaitScreen(ScreenSession*& session);  // null is ignored; clears it
 
