@@ -7,6 +7,7 @@
 
 #include "checks/activesync.h"
 #include "checks/host_checks.h"
+#include "checks/identify.h"
 #include "checks/resume_record.h"
 #include "platform/host_system.h"
 #include "platform/pc_files.h"
@@ -18,18 +19,6 @@
 
 namespace wizard {
 namespace {
-
-// Device identification is not in this build (host/checks/identify.h).
-bool IdentifyDeviceNotBuilt() {
-  EndWizard();
-  return false;
-}
-
-// Image verification is not in this build (host/checks/identify.h).
-bool VerifyImageAndDeviceNotBuilt() {
-  EndWizard();
-  return false;
-}
 
 // The upgrade preparation is not in this build (host/prepare/upgrade.h).
 bool RunUpgradePreparationNotBuilt() {
@@ -65,8 +54,8 @@ Operations DefaultOperations() {
   ops.SetDeviceClock = [] { SetDeviceClock(); };         // its result is not used
   ops.CeRapiInitEx = rapi::CeRapiInitEx;
   ops.CeGetSystemPowerStatusEx = rapi::CeGetSystemPowerStatusEx;
-  ops.IdentifyDevice = IdentifyDeviceNotBuilt;
-  ops.VerifyImageAndDevice = VerifyImageAndDeviceNotBuilt;
+  ops.IdentifyDevice = IdentifyDevice;
+  ops.VerifyImageAndDevice = VerifyImageAndDevice;
   ops.ReadImageHeader = [](const char* path) { return wizard::ReadImageHeader(path) != 0; };
   ops.GetImageFileSize = wizard::GetImageFileSize;
   ops.RunUpgradePreparation = RunUpgradePreparationNotBuilt;
