@@ -314,6 +314,7 @@ std::vector<std::uint8_t> Handheld::PowerStatus() const {
   out[13] = kBatteryHigh;  // backup battery
   out[14] = 100;
   PutU32(out, 16, kUnknownTime);
+  PutU32(out, 20, kUnknownTime);
   return out;
 }
 

@@ -96,7 +96,7 @@ class Handheld {
   std::uint32_t FindNext(Session& s, std::uint32_t handle, FindEntry& entry);
   std::uint32_t CreateProcess(Session& s, const std::u16string& program, const std::u16string& commandLine,
                               ProcessIds& ids);
-  // SYSTEM_POWER_STATUS_EX as 20 bytes.
+  // SYSTEM_POWER_STATUS_EX as 24 bytes.
   std::vector<std::uint8_t> PowerStatus() const;
   // Runs `function` of `library` (which must be in \Windows); `result` is its HRESULT.
   std::uint32_t Invoke(const std::u16string& library, const std::u16string& function,

@@ -41,7 +41,7 @@
  *   FIND_CLOSE       u32 handle              -> (none)
  *   CREATE_PROCESS   str program, str command line
  *                                            -> u32 process, u32 thread, u32 pid, u32 tid
- *   POWER_STATUS     u32 refresh             -> 20 bytes SYSTEM_POWER_STATUS_EX
+ *   POWER_STATUS     u32 refresh             -> 24 bytes SYSTEM_POWER_STATUS_EX
  *   INVOKE           str library, str function, bytes input
  *                                            -> u32 result (HRESULT), bytes output
  *
@@ -64,7 +64,7 @@
 /* Largest frame either side accepts: a 256 KB chunk plus headroom. */
 #define RAPI_MAX_FRAME (4u * 1024u * 1024u)
 /* Size of SYSTEM_POWER_STATUS_EX on the wire and in memory. */
-#define RAPI_POWER_STATUS_SIZE 20u
+#define RAPI_POWER_STATUS_SIZE 24u
 
 enum RapiOp {
   RAPI_OP_HELLO = 1,

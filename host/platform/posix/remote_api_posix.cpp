@@ -518,7 +518,7 @@ bool CeGetSystemPowerStatusEx(PowerStatus* status, bool refresh) {
     status->BackupBatteryLifePercent = b[14];
     status->Reserved3 = b[15];
     status->BackupBatteryLifeTime = rapi_get_u32(b + 16);
-    status->BackupBatteryFullLifeTime = 0;  // not carried on the wire
+    status->BackupBatteryFullLifeTime = rapi_get_u32(b + 20);
   }
   return true;
 }

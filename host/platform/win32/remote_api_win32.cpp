@@ -16,7 +16,7 @@ namespace rapi {
 namespace {
 
 static_assert(sizeof(void*) != 4 || sizeof(InitRecord) == 12, "InitRecord must match RAPIINIT");
-static_assert(sizeof(PowerStatus) == 20, "PowerStatus must match SYSTEM_POWER_STATUS_EX");
+static_assert(sizeof(PowerStatus) == 24, "PowerStatus must match SYSTEM_POWER_STATUS_EX");
 static_assert(sizeof(ProcessInfo) == 4 * sizeof(void*) || sizeof(void*) != 4,
               "ProcessInfo must match PROCESS_INFORMATION");
 static_assert(sizeof(char16_t) == sizeof(WCHAR), "handheld paths are WCHAR strings");

@@ -1,0 +1,532 @@
+// Stand-in rapi.dll: the Ce... functions romwiz.exe uses, carried to
+// handheld-sim over loopback TCP with the protocol of
+// sim/handheld/rapi_protocol.h. The address comes from ROMWIZ_HANDHELD
+// (host:port), else 127.0.0.1:9696.
+//
+// Like the real library, CeRapiInitEx fills the init record's event and
+// returns at once; a thread made with CreateThread connects, greets the
+// handheld, writes the record's result and signals the event, on success and
+// on failure alike. Only Win32 and winsock calls that Windows XP has; no C++
+// threads or mutexes (the -win32 runtime has none).
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/handheld/rapi_protocol.h"
+
+namespace {
+
+// RAPIINIT as the caller passes it.
+struct RapiInit {
+  DWORD cbSize;
+  HANDLE heRapiInit;
+  HRESULT hrRapiInit;
+};
+
+struct CeFindData {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwOID;
+  WCHAR cFileName[MAX_PATH];
+};
+
+constexpr DWORD kInitRecordSize = 12;
+constexpr DWORD kAttemptTimeoutMs = 10000;  // connect and greeting
+constexpr DWORD kCallTimeoutMs = 5000;      // one call's answer
+constexpr DWORD kPiece = 1024 * 1024;       // largest read or write sent in one frame
+
+CRITICAL_SECTION g_lock;         // guards everything below
+SOCKET g_socket = INVALID_SOCKET;
+bool g_lost = false;
+HANDLE g_pendingEvent = nullptr;  // event of the attempt under way, if any
+DWORD g_generation = 0;           // bumped by every CeRapiInitEx and CeRapiUninit
+bool g_winsockUp = false;
+DWORD g_tls = TLS_OUT_OF_INDEXES; // the calling thread's last remote error
+HRESULT g_lastHresult = S_OK;
+
+struct Attempt {
+  RapiInit* record;
+  HANDLE event;
+  DWORD generation;
+};
+
+void SetError(DWORD error) {
+  if (g_tls != TLS_OUT_OF_INDEXES) TlsSetValue(g_tls, reinterpret_cast<void*>(static_cast<ULONG_PTR>(error)));
+}
+
+DWORD GetError() {
+  return g_tls == TLS_OUT_OF_INDEXES ? 0 : static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(TlsGetValue(g_tls)));
+}
+
+bool WaitSocket(SOCKET s, bool forWrite, DWORD ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval tv;
+  tv.tv_sec = static_cast<long>(ms / 1000);
+  tv.tv_usec = static_cast<long>((ms % 1000) * 1000);
+  fd_set errors;
+  FD_ZERO(&errors);
+  FD_SET(s, &errors);
+  const int n = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &errors, &tv);
+  return n > 0 && FD_ISSET(s, &set);
+}
+
+SOCKET Connect() {
+  char address[128] = {};
+  char host[128] = RAPI_DEFAULT_HOST;
+  unsigned port = RAPI_DEFAULT_PORT;
+  const DWORD n = GetEnvironmentVariableA(RAPI_ADDRESS_VARIABLE, address, sizeof address);
+  if (n > 0 && n < sizeof address) {
+    char* colon = std::strrchr(address, ':');
+    if (colon) {
+      *colon = 0;
+      port = static_cast<unsigned>(std::strtoul(colon + 1, nullptr, 10));
+      if (address[0]) lstrcpynA(host, address, sizeof host);
+    } else {
+      lstrcpynA(host, address, sizeof host);
+    }
+  }
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<u_short>(port));
+  to.sin_addr.s_addr = inet_addr(host);
+  if (to.sin_addr.s_addr == INADDR_NONE) {
+    hostent* found = gethostbyname(host);
+    if (!found || found->h_addrtype != AF_INET) return INVALID_SOCKET;
+    std::memcpy(&to.sin_addr, found->h_addr_list[0], sizeof to.sin_addr);
+  }
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return s;
+  u_long nonBlocking = 1;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+  if (!ok && WSAGetLastError() == WSAEWOULDBLOCK && WaitSocket(s, true, kAttemptTimeoutMs)) {
+    int error = 0;
+    int length = sizeof error;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    ok = error == 0;
+  }
+  nonBlocking = 0;
+  ioctlsocket(s, FIONBIO, &nonBlocking);
+  if (!ok) {
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  BOOL yes = TRUE;
+  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&yes), sizeof yes);
+  return s;
+}
+
+bool SendAll(SOCKET s, const unsigned char* p, DWORD n) {
+  while (n > 0) {
+    const int put = send(s, reinterpret_cast<const char*>(p), static_cast<int>(n), 0);
+    if (put <= 0) return false;
+    p += put;
+    n -= static_cast<DWORD>(put);
+  }
+  return true;
+}
+
+bool ReceiveAll(SOCKET s, unsigned char* p, DWORD n, DWORD timeoutMs) {
+  while (n > 0) {
+    if (!WaitSocket(s, false, timeoutMs)) return false;
+    const int got = recv(s, reinterpret_cast<char*>(p), static_cast<int>(n), 0);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<DWORD>(got);
+  }
+  return true;
+}
+
+// A received response: its error and payload (heap, freed by the caller).
+struct Response {
+  DWORD error = 0;
+  unsigned char* data = nullptr;
+  DWORD size = 0;
+  ~Response() { std::free(data); }
+};
+
+bool Exchange(SOCKET s, DWORD op, const unsigned char* payload, DWORD size, Response& response, DWORD timeoutMs) {
+  unsigned char head[12];
+  rapi_put_u32(head, 4 + size);
+  rapi_put_u32(head + 4, op);
+  if (!SendAll(s, head, 8) || !SendAll(s, payload, size)) return false;
+  if (!ReceiveAll(s, head, 12, timeoutMs)) return false;
+  const DWORD length = rapi_get_u32(head);
+  if (length < 8 || length > RAPI_MAX_FRAME || rapi_get_u32(head + 4) != op) return false;
+  response.error = rapi_get_u32(head + 8);
+  response.size = length - 8;
+  response.data = static_cast<unsigned char*>(std::malloc(response.size ? response.size : 1));
+  return response.data && ReceiveAll(s, response.data, response.size, timeoutMs);
+}
+
+DWORD WINAPI AttemptThread(void* argument) {
+  Attempt* attempt = static_cast<Attempt*>(argument);
+  SOCKET s = Connect();
+  HRESULT result = RAPI_E_FAIL;
+  if (s != INVALID_SOCKET) {
+    unsigned char hello[4];
+    rapi_put_u32(hello, RAPI_PROTOCOL_VERSION);
+    Response response;
+    if (Exchange(s, RAPI_OP_HELLO, hello, 4, response, kAttemptTimeoutMs) && response.error == 0 &&
+        response.size >= 4)
+      result = static_cast<HRESULT>(rapi_get_u32(response.data));
+  }
+  EnterCriticalSection(&g_lock);
+  if (attempt->generation == g_generation) {
+    if (result == S_OK) {
+      g_socket = s;
+      g_lost = false;
+      s = INVALID_SOCKET;
+    }
+    g_lastHresult = result;
+    attempt->record->hrRapiInit = result;
+    g_pendingEvent = nullptr;
+    SetEvent(attempt->event);  // on failure too: the result tells
+  }
+  LeaveCriticalSection(&g_lock);
+  if (s != INVALID_SOCKET) closesocket(s);
+  delete attempt;
+  return 0;
+}
+
+void CloseConnection() {
+  if (g_socket != INVALID_SOCKET) closesocket(g_socket);
+  g_socket = INVALID_SOCKET;
+  g_lost = false;
+}
+
+// One remote call under the lock. A call made while the connection attempt
+// is still under way waits for it first.
+bool Call(DWORD op, const unsigned char* payload, DWORD size, Response& response) {
+  EnterCriticalSection(&g_lock);
+  HANDLE pending = g_pendingEvent;
+  LeaveCriticalSection(&g_lock);
+  if (pending) WaitForSingleObject(pending, kAttemptTimeoutMs);
+  EnterCriticalSection(&g_lock);
+  bool ok = false;
+  if (g_socket != INVALID_SOCKET && !g_lost) {
+    ok = Exchange(g_socket, op, payload, size, response, kCallTimeoutMs);
+    if (!ok) {
+      g_lost = true;  // a silent or broken handheld: every later call fails at once
+      g_lastHresult = RAPI_E_FAIL;
+    }
+  }
+  LeaveCriticalSection(&g_lock);
+  if (!ok) {
+    SetError(RAPI_ERROR_NOT_CONNECTED);
+    return false;
+  }
+  SetError(response.error);
+  return response.error == 0;
+}
+
+// A request payload in a growing heap buffer.
+class Payload {
+ public:
+  ~Payload() { std::free(data_); }
+  Payload& U32(DWORD v) {
+    unsigned char b[4];
+    rapi_put_u32(b, v);
+    return Raw(b, 4);
+  }
+  Payload& Str(LPCWSTR s) {
+    DWORD n = 0;
+    while (s && s[n]) ++n;
+    U32(n);
+    for (DWORD i = 0; i < n; ++i) {
+      unsigned char b[2] = {static_cast<unsigned char>(s[i] & 0xFF), static_cast<unsigned char>(s[i] >> 8)};
+      Raw(b, 2);
+    }
+    return *this;
+  }
+  Payload& Bytes(const void* p, DWORD n) {
+    U32(n);
+    return Raw(p, n);
+  }
+  const unsigned char* Data() const { return data_; }
+  DWORD Size() const { return size_; }
+  bool Failed() const { return failed_; }
+
+ private:
+  Payload& Raw(const void* p, DWORD n) {
+    if (failed_ || n == 0) return *this;
+    if (size_ + n > capacity_) {
+      DWORD grown = capacity_ ? capacity_ * 2 : 256;
+      while (grown < size_ + n) grown *= 2;
+      void* bigger = std::realloc(data_, grown);
+      if (!bigger) {
+        failed_ = true;
+        return *this;
+      }
+      data_ = static_cast<unsigned char*>(bigger);
+      capacity_ = grown;
+    }
+    std::memcpy(data_ + size_, p, n);
+    size_ += n;
+    return *this;
+  }
+  unsigned char* data_ = nullptr;
+  DWORD size_ = 0, capacity_ = 0;
+  bool failed_ = false;
+};
+
+bool Send(DWORD op, const Payload& payload, Response& response) {
+  if (payload.Failed()) {
+    SetError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  return Call(op, payload.Data(), payload.Size(), response);
+}
+
+HANDLE ToHandle(DWORD id) { return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(id)); }
+DWORD FromHandle(HANDLE h) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(h)); }
+
+bool ReadFind(const Response& response, DWORD offset, CeFindData* out) {
+  RapiReader r;
+  rapi_reader_init(&r, response.data + offset, response.size - offset);
+  CeFindData found = {};
+  found.dwFileAttributes = rapi_read_u32(&r);
+  found.nFileSizeHigh = rapi_read_u32(&r);
+  found.nFileSizeLow = rapi_read_u32(&r);
+  uint16_t name[RAPI_MAX_PATH];
+  const uint32_t n = rapi_read_str(&r, name, RAPI_MAX_PATH);
+  if (r.failed) return false;
+  for (uint32_t i = 0; i <= n; ++i) found.cFileName[i] = name[i];
+  if (out) *out = found;
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    InitializeCriticalSection(&g_lock);
+    g_tls = TlsAlloc();
+  }
+  return TRUE;
+}
+
+HRESULT WINAPI CeRapiInitEx(RapiInit* init) {
+  if (init == nullptr || init->cbSize != kInitRecordSize) return E_INVALIDARG;
+  EnterCriticalSection(&g_lock);
+  if (!g_winsockUp) {
+    WSADATA data;
+    g_winsockUp = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }
+  CloseConnection();
+  ++g_generation;  // an earlier attempt still running no longer writes its record
+  // Events are never closed here: a caller may still hold an earlier one.
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Attempt* attempt = event && g_winsockUp ? new Attempt{init, event, g_generation} : nullptr;
+  init->heRapiInit = event;
+  init->hrRapiInit = RAPI_E_PENDING;
+  g_pendingEvent = event;
+  HANDLE thread = attempt ? CreateThread(nullptr, 0, AttemptThread, attempt, 0, nullptr) : nullptr;
+  if (!thread) {
+    delete attempt;
+    g_pendingEvent = nullptr;
+    init->hrRapiInit = RAPI_E_FAIL;
+    LeaveCriticalSection(&g_lock);
+    return RAPI_E_FAIL;
+  }
+  CloseHandle(thread);
+  LeaveCriticalSection(&g_lock);
+  return S_OK;
+}
+
+HRESULT WINAPI CeRapiUninit() {
+  EnterCriticalSection(&g_lock);
+  ++g_generation;
+  g_pendingEvent = nullptr;
+  CloseConnection();
+  LeaveCriticalSection(&g_lock);
+  return S_OK;
+}
+
+HRESULT WINAPI CeRapiGetError() { return g_lastHresult; }
+
+DWORD WINAPI CeGetLastError() { return GetError(); }
+
+HANDLE WINAPI CeCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                           DWORD attributes, HANDLE) {
+  Payload p;
+  p.U32(access).U32(share).U32(disposition).U32(attributes).Str(path);
+  Response r;
+  if (!Send(RAPI_OP_CREATE_FILE, p, r) || r.size < 4) return INVALID_HANDLE_VALUE;
+  return ToHandle(rapi_get_u32(r.data));
+}
+
+BOOL WINAPI CeReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
+  DWORD total = 0;
+  if (read) *read = 0;
+  do {
+    const DWORD want = count - total < kPiece ? count - total : kPiece;
+    Payload p;
+    p.U32(FromHandle(file)).U32(want);
+    Response r;
+    if (!Send(RAPI_OP_READ_FILE, p, r)) return FALSE;
+    RapiReader in;
+    rapi_reader_init(&in, r.data, r.size);
+    uint32_t n = 0;
+    const unsigned char* data = rapi_read_bytes(&in, &n);
+    if (in.failed || n > want) {
+      SetError(RAPI_ERROR_GEN_FAILURE);
+      return FALSE;
+    }
+    std::memcpy(static_cast<unsigned char*>(buffer) + total, data, n);
+    total += n;
+    if (read) *read = total;
+    if (n < want) break;
+  } while (total < count);
+  return TRUE;
+}
+
+BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written, LPOVERLAPPED) {
+  DWORD total = 0;
+  if (written) *written = 0;
+  do {
+    const DWORD n = count - total < kPiece ? count - total : kPiece;
+    Payload p;
+    p.U32(FromHandle(file)).Bytes(static_cast<const unsigned char*>(data) + total, n);
+    Response r;
+    if (!Send(RAPI_OP_WRITE_FILE, p, r) || r.size < 4) return FALSE;
+    total += rapi_get_u32(r.data);
+    if (written) *written = total;
+  } while (total < count);
+  return TRUE;
+}
+
+BOOL WINAPI CeCloseHandle(HANDLE handle) {
+  Payload p;
+  p.U32(FromHandle(handle));
+  Response r;
+  return Send(RAPI_OP_CLOSE_HANDLE, p, r);
+}
+
+DWORD WINAPI CeGetFileSize(HANDLE file, LPDWORD high) {
+  Payload p;
+  p.U32(FromHandle(file));
+  Response r;
+  if (!Send(RAPI_OP_GET_FILE_SIZE, p, r) || r.size < 8) return 0xFFFFFFFFu;
+  if (high) *high = rapi_get_u32(r.data + 4);
+  return rapi_get_u32(r.data);
+}
+
+BOOL WINAPI CeDeleteFile(LPCWSTR path) {
+  Payload p;
+  p.Str(path);
+  Response r;
+  return Send(RAPI_OP_DELETE_FILE, p, r);
+}
+
+BOOL WINAPI CeMoveFile(LPCWSTR from, LPCWSTR to) {
+  Payload p;
+  p.Str(from).Str(to);
+  Response r;
+  return Send(RAPI_OP_MOVE_FILE, p, r);
+}
+
+BOOL WINAPI CeCopyFile(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+  Payload p;
+  p.Str(from).Str(to).U32(failIfExists ? 1 : 0);
+  Response r;
+  return Send(RAPI_OP_COPY_FILE, p, r);
+}
+
+BOOL WINAPI CeCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+  Payload p;
+  p.Str(path);
+  Response r;
+  return Send(RAPI_OP_CREATE_DIRECTORY, p, r);
+}
+
+BOOL WINAPI CeRemoveDirectory(LPCWSTR path) {
+  Payload p;
+  p.Str(path);
+  Response r;
+  return Send(RAPI_OP_REMOVE_DIRECTORY, p, r);
+}
+
+HANDLE WINAPI CeFindFirstFile(LPCWSTR pattern, CeFindData* data) {
+  Payload p;
+  p.Str(pattern);
+  Response r;
+  if (!Send(RAPI_OP_FIND_FIRST, p, r) || r.size < 4 || !ReadFind(r, 4, data)) return INVALID_HANDLE_VALUE;
+  return ToHandle(rapi_get_u32(r.data));
+}
+
+BOOL WINAPI CeFindNextFile(HANDLE find, CeFindData* data) {
+  Payload p;
+  p.U32(FromHandle(find));
+  Response r;
+  return Send(RAPI_OP_FIND_NEXT, p, r) && ReadFind(r, 0, data);
+}
+
+BOOL WINAPI CeFindClose(HANDLE find) {
+  Payload p;
+  p.U32(FromHandle(find));
+  Response r;
+  return Send(RAPI_OP_FIND_CLOSE, p, r);
+}
+
+BOOL WINAPI CeCreateProcess(LPCWSTR program, LPCWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                            BOOL, DWORD, LPVOID, LPWSTR, LPVOID, PROCESS_INFORMATION* info) {
+  Payload p;
+  p.Str(program).Str(commandLine);
+  Response r;
+  if (!Send(RAPI_OP_CREATE_PROCESS, p, r) || r.size < 16) return FALSE;
+  if (info) {
+    info->hProcess = ToHandle(rapi_get_u32(r.data));
+    info->hThread = ToHandle(rapi_get_u32(r.data + 4));
+    info->dwProcessId = rapi_get_u32(r.data + 8);
+    info->dwThreadId = rapi_get_u32(r.data + 12);
+  }
+  return TRUE;
+}
+
+BOOL WINAPI CeGetSystemPowerStatusEx(void* status, BOOL refresh) {
+  Payload p;
+  p.U32(refresh ? 1 : 0);
+  Response r;
+  if (!Send(RAPI_OP_POWER_STATUS, p, r) || r.size < RAPI_POWER_STATUS_SIZE) return FALSE;
+  // The wire carries SYSTEM_POWER_STATUS_EX byte for byte (little-endian, as x86).
+  if (status) std::memcpy(status, r.data, RAPI_POWER_STATUS_SIZE);
+  return TRUE;
+}
+
+HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize, BYTE* input, DWORD* outputSize,
+                            BYTE** output, void** stream, DWORD) {
+  if (outputSize) *outputSize = 0;
+  if (output) *output = nullptr;
+  if (stream) *stream = nullptr;  // stream mode is not offered
+  Payload p;
+  p.Str(library).Str(function).Bytes(input, input ? inputSize : 0);
+  if (input) LocalFree(input);  // the call owns the input block, as documented
+  Response r;
+  if (!Send(RAPI_OP_INVOKE, p, r)) return RAPI_E_FAIL;
+  RapiReader in;
+  rapi_reader_init(&in, r.data, r.size);
+  const HRESULT result = static_cast<HRESULT>(rapi_read_u32(&in));
+  uint32_t n = 0;
+  const unsigned char* data = rapi_read_bytes(&in, &n);
+  if (in.failed) return RAPI_E_FAIL;
+  if (n > 0 && output) {
+    *output = static_cast<BYTE*>(LocalAlloc(LPTR, n));
+    if (!*output) return E_OUTOFMEMORY;
+    std::memcpy(*output, data, n);
+    if (outputSize) *outputSize = n;
+  }
+  return result;
+}
+
+}  // extern "C"
