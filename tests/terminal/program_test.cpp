@@ -1,0 +1,106 @@
+// The Linux romwiz program itself, run with its answers on standard input and
+// a registry store of its own.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+  std::string output;
+  int exitCode = -1;
+};
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/romwiz-program-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    config_ = folder;
+    std::system(("mkdir -p " + config_ + "/romwiz").c_str());
+  }
+  void TearDown() override { std::system(("rm -rf " + config_).c_str()); }
+
+  void ActiveSyncInstalled(int major, int minor) {
+    std::ofstream store(config_ + "/romwiz/registry.reg");
+    store << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows CE Services]\r\n"
+          << "\"MajorVersion\"=dword:0000000" << major << "\r\n"
+          << "\"MinorVersion\"=dword:0000000" << minor << "\r\n";
+  }
+
+  Outcome Start(const std::string& input) {
+    std::string inputFile = config_ + "/input";
+    std::ofstream(inputFile) << input;
+    std::string command = "XDG_CONFIG_HOME=" + config_ + " ROMWIZ_TIME_SCALE=100 timeout 60 " +
+                          ROMWIZ_PROGRAM + " < " + inputFile + " 2>/dev/null";
+    Outcome run;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, got);
+    int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+
+  static std::vector<int> Screens(const std::string& output) {
+    std::vector<int> screens;
+    for (std::size_t at = output.find("[screen "); at != std::string::npos;
+         at = output.find("[screen ", at + 1))
+      screens.push_back(std::atoi(output.c_str() + at + 8));
+    return screens;
+  }
+
+  std::string config_;
+};
+
+TEST_F(Program, CancelOnTheFirstScreenEndsWithExitCodeZero) {
+  ActiveSyncInstalled(3, 5);
+  Outcome run = Start("cancel\n");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(Screens(run.output), std::vector<int>{166});
+  EXPECT_NE(run.output.find(" Microsoft Pocket PC 2002 upgrade will begin..."), std::string::npos);
+}
+
+TEST_F(Program, FourNextsWalkTheIntroductoryScreens) {
+  ActiveSyncInstalled(3, 5);
+  Outcome run = Start("next\nnext\nnext\nnext\n");
+  EXPECT_EQ(run.exitCode, 0);
+  std::vector<int> walk = Screens(run.output);
+  ASSERT_GE(walk.size(), 4u);
+  EXPECT_EQ(std::vector<int>(walk.begin(), walk.begin() + 4), (std::vector<int>{166, 103, 121, 161}));
+}
+
+TEST_F(Program, WithoutActiveSyncItShowsError115) {
+  Outcome run = Start("");
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(Screens(run.output), std::vector<int>{165});
+  EXPECT_NE(run.output.find("ERROR 115: INVALID VERSION OF ACTIVESYNC\n"), std::string::npos);
+  ActiveSyncInstalled(3, 1);  // too old
+  run = Start("exit\n");
+  EXPECT_EQ(Screens(run.output), std::vector<int>{165});
+}
+
+TEST_F(Program, ASecondCopyEndsSilently) {
+  ActiveSyncInstalled(3, 5);
+  std::string command = "sleep 2 | XDG_CONFIG_HOME=" + config_ + " " + ROMWIZ_PROGRAM +
+                        " > " + config_ + "/first.out 2>/dev/null &";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  usleep(500 * 1000);  // the first copy holds the lock by now
+  Outcome second = Start("next\n");
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.output, "");
+  std::system("sleep 2");
+  std::ifstream first(config_ + "/first.out");
+  std::string line;
+  std::getline(first, line);
+  EXPECT_EQ(line, "[screen 166]");
+}
+
+}  // namespace
