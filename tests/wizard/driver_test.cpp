@@ -190,14 +190,6 @@ TEST_F(DriverTest, VerificationThatEndsTheWizardButReportsSuccessStopsTheDriver)
   EXPECT_EQ(ui.Walk(), kIntroWalk);
 }
 
-TEST_F(DriverTest, DefaultBindingOfIdentificationStopsCleanly) {
-  wizard::Ops.IdentifyDevice = wizard::DefaultOperations().IdentifyDevice;
-  Intro();
-  Run();
-  EXPECT_EQ(ui.Walk(), kIntroWalk);
-  EXPECT_EQ(world().powerCalls, 0);
-}
-
 // --- the choice loop ----------------------------------------------------------
 
 TEST_F(DriverTest, CancelOrEnterOnTheChoiceScreenEnds) {
