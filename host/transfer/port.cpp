@@ -48,11 +48,14 @@ std::uint64_t RealDeadline(std::uint32_t realMs) {
 
 bool ReaderShouldStop() { return Workers.StopWorkers || ReaderStop; }
 
+// Sleeps `ms` wizard milliseconds in slices; measured against the clock, so
+// a time scale that rounds each slice up does not stretch the whole sleep.
 void SleepObservingStop(std::uint32_t ms) {
-  while (ms > 0 && !ReaderShouldStop()) {
-    std::uint32_t slice = std::min(ms, kStopSliceMs);
-    platform::SleepMs(slice);
-    ms -= slice;
+  std::uint64_t deadline = platform::NowMs() + ms;
+  while (!ReaderShouldStop()) {
+    std::uint64_t now = platform::NowMs();
+    if (now >= deadline) return;
+    platform::SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(deadline - now, kStopSliceMs)));
   }
 }
 
