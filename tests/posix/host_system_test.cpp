@@ -1,5 +1,5 @@
 // The host system on Linux: the clock block in the Windows layout for
-// several time zones, and the read-me.
+// several time zones.
 #include "platform/host_system.h"
 
 #include <gtest/gtest.h>
@@ -102,13 +102,6 @@ TEST_F(ClockBlockTest, SystemTimeIsUtc) {
   EXPECT_EQ(U16(block_, 176), utc.tm_wday);
   EXPECT_EQ(U16(block_, 178), utc.tm_mday);
   EXPECT_LT(U16(block_, 186), 1000);  // milliseconds
-}
-
-TEST(ReadmeTest, PrintsThePathItWouldOpen) {
-  ::unsetenv("ROMWIZ_OPEN_README");
-  ::testing::internal::CaptureStdout();
-  hostsys::OpenReadme("C:\\lumo\\English");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Read-me: C:/lumo/English/readme.doc\n");
 }
 
 }  // namespace
