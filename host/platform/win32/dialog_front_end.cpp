@@ -37,6 +37,8 @@ constexpr int kDownloadProgressScreen = 102;  // the only screen with its own cu
 constexpr int kProgressBar = 1020;
 constexpr int kPercentText = 1023;
 constexpr DWORD kOpenFileNameSize = 76;  // OPENFILENAME_SIZE_VERSION_400: every Windows accepts it
+// What a screen that could not be shown and has no Escape result returns.
+constexpr int kNotShown = -1;
 constexpr char kFileFilters[] = "ROM image (*.nbf)\0*.nbf\0All files (*.*)\0*.*\0";
 
 // Hands a session's changes to its dialog. On the dialog's own thread they
@@ -400,13 +402,16 @@ int DialogFrontEnd::RunModal(screens::ScreenSession& session) {
   screen.session = &session;
   screen.modal = true;
   // Modal screens have no owner window.
-  INT_PTR shown = DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(session.id()), nullptr, ScreenProcedure,
-                                  reinterpret_cast<LPARAM>(&screen));
+  DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(session.id()), nullptr, ScreenProcedure,
+                  reinterpret_cast<LPARAM>(&screen));
   session.AttachView(nullptr);
-  if (shown == -1 && !session.Ended()) {
-    // The template could not be shown (a broken build): the screen counts as
-    // left with Escape, so that the wizard stops rather than goes on blind.
+  if (!session.Ended()) {
+    // The dialog went without the session ending: its template could not be
+    // shown, or a quit message ended the modal loop. The screen counts as
+    // left with Escape, so that the wizard stops rather than takes the
+    // dialog's 0 for "Next".
     session.Command(screens::kEscapeCommand);
+    if (!session.Ended()) return kNotShown;
   }
   return session.Result();
 }
