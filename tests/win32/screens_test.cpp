@@ -388,6 +388,94 @@ TEST_F(Screens, TimerArmedByTheWorkerAbandonsAStalledTransfer) {
   EXPECT_TRUE(wizard::Workers.StopWorkers);
 }
 
+// The power poller enables and disables Next from its own thread.
+std::atomic<int> acLine{0};
+bool PowerStatusDouble(rapi::PowerStatus* status, bool) {
+  status->ACLineStatus = static_cast<std::uint8_t>(acLine.load());
+  return true;
+}
+
+bool WaitEnabled(HWND button, bool enabled) {
+  for (int i = 0; i < 250; ++i) {
+    if ((IsWindowEnabled(button) != FALSE) == enabled) return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+TEST_F(Screens, PowerWarningNextFollowsThePowerAdapter) {
+  acLine = 0;
+  wizard::Ops.CeGetSystemPowerStatusEx = PowerStatusDouble;
+  int result = ShowWithUser(105, [](HWND dialog) {
+    HWND next = GetDlgItem(dialog, 1);
+    EXPECT_TRUE(WaitEnabled(next, false)) << "Next stays enabled on battery";
+    acLine = 1;
+    EXPECT_TRUE(WaitEnabled(next, true)) << "plugging in does not enable Next";
+    acLine = 0;
+    EXPECT_TRUE(WaitEnabled(next, false)) << "unplugging does not disable Next";
+    acLine = 1;
+    EXPECT_TRUE(WaitEnabled(next, true));
+    PressKey(dialog, VK_RETURN);
+  });
+  EXPECT_EQ(result, 0);
+}
+
+// ---- the file dialog -------------------------------------------------------------
+
+// Finds the common file dialog of thread `gui` (a dialog with a file-type
+// combo box, cmb1 = 0x470).
+HWND WaitFileDialog(DWORD gui) {
+  for (int i = 0; i < 500; ++i) {
+    HWND dialog = WaitDialog(gui, 0);
+    if (dialog != nullptr && GetDlgItem(dialog, 0x470) != nullptr) return dialog;
+    Sleep(20);
+  }
+  return nullptr;
+}
+
+TEST_F(Screens, SaveDialogOffersTheTwoFiltersAndAddsTheDefaultExtension) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  std::string folder = std::string(temp) + "romwiz-save-" + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string typed = folder + "\\LUMOROM114";
+
+  DWORD gui = GetCurrentThreadId();
+  std::string filters;
+  std::thread user([&] {
+    HWND dialog = WaitFileDialog(gui);
+    if (dialog == nullptr) {
+      ADD_FAILURE() << "no file dialog";
+      PostThreadMessageA(gui, WM_QUIT, 0, 0);
+      return;
+    }
+    HWND types = GetDlgItem(dialog, 0x470);
+    int count = static_cast<int>(SendMessageA(types, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      char item[128] = {};
+      SendMessageA(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+      filters += std::string(item) + "|";
+    }
+    // The name box is an edit (edt1) or a combo box (cmb13), by dialog style.
+    HWND name = GetDlgItem(dialog, 0x480);
+    if (name == nullptr) name = GetDlgItem(dialog, 0x47C);
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  });
+  char path[MAX_PATH] = "LUMOROM114";
+  screens::FileDialogRequest request;
+  request.save = true;
+  request.initialFolder = "%USERPROFILE%\\My Documents";
+  request.defaultExtension = "nbf";
+  request.noChangeDir = true;
+  bool chosen = frontEnd.ChooseFile(request, path, sizeof path);
+  user.join();
+  RemoveDirectoryA(folder.c_str());
+  EXPECT_EQ(filters, "ROM image (*.nbf)|All files (*.*)|");
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(std::string(path), typed + ".nbf");
+}
+
 // ---- wait screens and the main window -------------------------------------------------
 
 TEST_F(Screens, WaitScreenIsDrawnCentredAndClosed) {
