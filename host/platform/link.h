@@ -78,7 +78,10 @@ long Write(Port* port, const void* data, std::uint32_t length, const std::atomic
 
 // The USB driver's controls: arm with `mask` as 4-byte input; wait for an
 // event, receiving the events that occurred in `events`; reset with `mask`.
-bool UsbArmMask(Port* port, std::uint32_t mask);
+// Arming tells apart a device that does not know the controls at all (an
+// ordinary serial port, or Wine's serial driver): the reader then polls.
+enum class ControlResult { Done, Failed, Unsupported };
+ControlResult UsbArmMask(Port* port, std::uint32_t mask);
 WaitResult UsbWaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop);
 bool UsbReset(Port* port, std::uint32_t mask);
 

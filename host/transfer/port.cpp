@@ -215,20 +215,41 @@ bool KeepLatestMessage(linkport::Port* port) {
   return true;
 }
 
+// The USB driver's event loop: wait, re-arm, take the messages, reset.
+void RunUsbEvents(linkport::Port* port, std::uint32_t mask) {
+  while (!ReaderShouldStop()) {
+    if (linkport::UsbWaitEvent(port, mask, Workers.StopWorkers) != linkport::WaitResult::Event) return;
+    // Re-armed with the events of the last wait, as the driver expects.
+    if (linkport::UsbArmMask(port, mask) != linkport::ControlResult::Done) return;
+    ClearReceiveBuffer();
+    if (!KeepLatestMessage(port)) return;
+    if (!linkport::UsbReset(port, mask)) return;
+  }
+}
+
+// A device without the USB driver's controls: polled reads
+// kPolledReadIntervalMs apart, with the same two-byte message semantics.
+void PollUsbMessages(linkport::Port* port) {
+  while (!ReaderShouldStop()) {
+    SleepObservingStop(kPolledReadIntervalMs);
+    if (!KeepLatestMessage(port)) return;
+  }
+}
+
 unsigned long UsbMessageReader(void* argument) {
   auto* port = static_cast<linkport::Port*>(argument);
   std::uint32_t mask = kUsbEventMask;
   linkport::SetReadReturnAtOnce(port);
   ReaderReady = true;
-  if (linkport::UsbArmMask(port, mask)) {
-    while (!ReaderShouldStop()) {
-      if (linkport::UsbWaitEvent(port, mask, Workers.StopWorkers) != linkport::WaitResult::Event) break;
-      // Re-armed with the events of the last wait, as the driver expects.
-      if (!linkport::UsbArmMask(port, mask)) break;
-      ClearReceiveBuffer();
-      if (!KeepLatestMessage(port)) break;
-      if (!linkport::UsbReset(port, mask)) break;
-    }
+  switch (linkport::UsbArmMask(port, mask)) {
+    case linkport::ControlResult::Done:
+      RunUsbEvents(port, mask);
+      break;
+    case linkport::ControlResult::Unsupported:
+      PollUsbMessages(port);
+      break;
+    case linkport::ControlResult::Failed:
+      break;
   }
   ReaderReady = false;
   return 0;

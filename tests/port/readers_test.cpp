@@ -105,6 +105,20 @@ TEST_F(LinkTest, SerialReaderPollsWhenDriverCannotWaitForEvents) {
   EXPECT_TRUE(Eventually([] { return BufferHas(0, 0x04, 0x00); }));
 }
 
+TEST_F(LinkTest, UsbReaderPollsWhenTheDeviceKnowsNoUsbControls) {
+  setenv("ROMWIZ_LINK_NO_EVENT_WAIT", "1", 1);
+  wizard::Wizard.ConnectionType = wizard::Connection::Usb;
+  Line("wceusbsh001");
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  Send(Bytes{0x04, 0x00, 0x05, 0x00});
+  ASSERT_TRUE(Eventually([] { return BufferHas(0, 0x05, 0x00); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(BufferHas(0, 0x05, 0x00)) << "a poll lost the pending message";
+  wizard::ClearReceiveMessage();
+  Send(Bytes{0x04, 0x00});
+  EXPECT_TRUE(Eventually([] { return BufferHas(0, 0x04, 0x00); }));
+}
+
 class UsbReaderTest : public LinkTest {
  protected:
   void SetUp() override {

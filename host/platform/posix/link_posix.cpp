@@ -3,8 +3,9 @@
 // resolved through Wine-style `dosdevices` symlinks. A self-pipe makes every
 // wait cancellable from another thread.
 //
-// ROMWIZ_LINK_NO_EVENT_WAIT=1 makes event waits report Unsupported, as the
-// Windows drivers that cannot wait for modem-line events do; the readers then
+// ROMWIZ_LINK_NO_EVENT_WAIT=1 makes event waits and the USB controls report
+// Unsupported, as Windows drivers that cannot wait for modem-line events (and
+// Wine's serial driver, which knows no USB controls) do; the readers then
 // poll. It lets that path run on Linux too.
 #include "platform/link.h"
 #include "platform/posix/link_posix.h"
@@ -216,9 +217,10 @@ long Write(Port* port, const void* data, std::uint32_t length, const std::atomic
   return static_cast<long>(written);
 }
 
-bool UsbArmMask(Port* port, std::uint32_t mask) {
+ControlResult UsbArmMask(Port* port, std::uint32_t mask) {
+  if (port->eventWaitUnsupported) return ControlResult::Unsupported;
   port->usbMask = mask;
-  return true;
+  return ControlResult::Done;
 }
 
 WaitResult UsbWaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {

@@ -184,10 +184,19 @@ long Write(Port* port, const void* data, std::uint32_t length, const std::atomic
   return static_cast<long>(written);
 }
 
-bool UsbArmMask(Port* port, std::uint32_t mask) {
+ControlResult UsbArmMask(Port* port, std::uint32_t mask) {
   port->usbMask = mask;
-  return Control(port, kUsbArmMaskControl, &port->usbMask, sizeof port->usbMask, nullptr, 0, kNeverStop) ==
-         Done::Yes;
+  DWORD returned = 0;
+  BOOL started = DeviceIoControl(port->handle, kUsbArmMaskControl, &port->usbMask, sizeof port->usbMask, nullptr, 0,
+                                 &returned, &port->readerIo);
+  if (!started) {
+    DWORD error = GetLastError();
+    // A device without the USB driver's controls refuses them at once.
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return ControlResult::Unsupported;
+    SetLastError(error);
+  }
+  return Complete(port, started, port->readerIo, returned, kNeverStop) == Done::Yes ? ControlResult::Done
+                                                                                     : ControlResult::Failed;
 }
 
 WaitResult UsbWaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
