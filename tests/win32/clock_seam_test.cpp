@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/win32/tick_count.h"
 
 namespace {
 
@@ -85,6 +86,23 @@ TEST(ClockSeam, TimeScaleDividesDurationsAndSpeedsTheClock) {
 
   platform::SetTimeScale(0);  // taken as 1
   EXPECT_EQ(platform::TimeScale(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TickCount, ExtendsAcrossTheWrapAndIgnoresOlderReadings) {
+  constexpr std::uint64_t kWrap = 0x100000000ull;
+  EXPECT_EQ(win32::ExtendTickCount(1000, 1500), 1500u);
+  // Just before and after GetTickCount wraps to 0.
+  EXPECT_EQ(win32::ExtendTickCount(0xFFFFFFF0u, 0x10), kWrap + 0x10);
+  EXPECT_EQ(win32::ExtendTickCount(kWrap + 0x10, 0x20), kWrap + 0x20);
+  EXPECT_EQ(win32::ExtendTickCount(3 * kWrap + 0xFFFFFF00u, 0x5), 4 * kWrap + 0x5);
+  // A thread that read the clock a moment before another one moved the count
+  // on brings an older reading: the count stays, it does not jump 49 days.
+  EXPECT_EQ(win32::ExtendTickCount(kWrap + 0x20, 0x1F), kWrap + 0x20);
+  EXPECT_EQ(win32::ExtendTickCount(0x10, 0xFFFFFFF0u), 0x10u);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/win32/tick_count.h"
+
 namespace platform {
 
 namespace {
@@ -26,20 +28,17 @@ std::uint32_t ScaleFromEnvironment() {
   return static_cast<std::uint32_t>(value);
 }
 
-// GetTickCount wraps after 49.7 days; the 64-bit count is extended here from
-// successive readings. Readers on several threads race only on the cached
-// pair; the compare-exchange keeps it monotonic.
-std::atomic<std::uint64_t> lastTicks{0};
+// The 64-bit millisecond count, extended from GetTickCount's readings and
+// shared by every thread; the compare-exchange keeps it monotonic. It starts
+// from the reading at program start, which may lie anywhere in the 32-bit
+// range.
+std::atomic<std::uint64_t> lastTicks{GetTickCount()};
 
 std::uint64_t RealNowMs() {
   std::uint64_t last = lastTicks.load();
   for (;;) {
-    std::uint32_t now = GetTickCount();
-    std::uint64_t high = last & 0xFFFFFFFF00000000ull;
-    std::uint64_t candidate = high | now;
-    if (candidate < last) candidate += 0x100000000ull;  // the 32-bit count wrapped
-    if (lastTicks.compare_exchange_weak(last, candidate)) return candidate;
-    if (last >= candidate) return last;  // another thread already moved it on
+    std::uint64_t next = win32::ExtendTickCount(last, GetTickCount());
+    if (next == last || lastTicks.compare_exchange_weak(last, next)) return next;
   }
 }
 
