@@ -191,12 +191,21 @@ constexpr Screen Wizard(int id, const char* role, std::span<const Control> contr
           pictures, true};
 }
 
+constexpr int kTallErrorHeight = 230;
+
+constexpr Screen Tall(Screen screen, int height) {
+  screen.height = height;
+  return screen;
+}
+
+
 constexpr Screen kScreens[] = {
     {102, "download progress", Kind::Progress, 339, 95, c102, NoCommands(), 1, NoPictures(), false},
     Wizard(103, "welcome", c103, kNextZeroCancelOne, 1),
     Wizard(105, "WARNING 111: power adapter not plugged in", c105, kNextZeroCancelOne, 1),
     Wizard(109, "handheld information and choice", c109, m109, 1),
-    Wizard(114, "ERROR 113: upgrade error", c114, kExitOne, 2, p114),
+    // Taller than the others: picture 157 stands between its two explanations.
+    Tall(Wizard(114, "ERROR 113: upgrade error", c114, kExitOne, 2, p114), kTallErrorHeight),
     Wizard(121, "preparing the PC", c121, kNextZeroCancelOne, 1),
     {122, "checking the handheld", Kind::Wait, 279, 35, c122, kWaitCommands, 1, NoPictures(), false},
     Wizard(123, "ERROR 100: incompatible image", c123, m123, 1),
