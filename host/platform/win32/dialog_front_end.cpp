@@ -375,8 +375,12 @@ INT_PTR CALLBACK ScreenProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
       End(dialog, *screen);
       return TRUE;
     case WM_DESTROY:
+      // A wait screen also goes when its owner, the main window, is
+      // destroyed: it is freed here, whoever destroys it.
       ReleaseObjects(*screen);
       Forget(*screen);
+      SetWindowLongPtrA(dialog, DWLP_USER, 0);
+      if (!screen->modal) delete screen;
       return FALSE;
     default:
       return FALSE;
@@ -436,8 +440,7 @@ void DialogFrontEnd::CloseModeless(screens::ScreenSession& session) {
   DialogScreen* screen = FindOpen(session);
   if (screen == nullptr) return;
   session.AttachView(nullptr);
-  DestroyWindow(screen->window);  // WM_DESTROY releases its objects
-  delete screen;
+  DestroyWindow(screen->window);  // WM_DESTROY releases its objects and frees it
 }
 
 bool DialogFrontEnd::ChooseFile(const screens::FileDialogRequest& request, char* path, std::size_t capacity) {
