@@ -241,6 +241,9 @@ TEST_F(Screens, EnterAndEscapeFollowEachScreensRule) {
   EXPECT_EQ(ShowWithUser(103, [](HWND dialog) { PressKey(dialog, VK_ESCAPE); }), 1);   // Cancel
   EXPECT_EQ(ShowWithUser(166, [](HWND dialog) { PressKey(dialog, VK_RETURN); }), 0);   // 1181
   EXPECT_EQ(ShowWithUser(125, [](HWND dialog) { PressKey(dialog, VK_RETURN); }), 2);   // Cancel is the default
+  // The choice screen has no default button: Enter is 1, which leaves (0),
+  // even though its first buttons are Upgrade and Restore.
+  EXPECT_EQ(ShowWithUser(109, [](HWND dialog) { PressKey(dialog, VK_RETURN); }), 0);
   // An error screen without a default button ignores Enter; Escape is Exit.
   EXPECT_EQ(ShowWithUser(139, [](HWND dialog) {
               PressKey(dialog, VK_RETURN);
