@@ -22,6 +22,9 @@ namespace {
 
 enum class Done { Yes, Stopped, Failed };
 
+// How often a pending event wait looks at the input queue itself.
+constexpr DWORD kQueuePeekMs = 10;
+
 // Waits for the overlapped operation `io` that this thread started and that
 // is pending. On a stop it is cancelled and awaited, so that nothing writes
 // into its buffers afterwards.
@@ -138,20 +141,48 @@ void RaiseDtrThenRts(Port* port) {
 
 bool SetEventMask(Port* port, std::uint32_t mask) { return SetCommMask(port->handle, mask) != FALSE; }
 
+// Bytes waiting in the driver's input queue.
+DWORD QueuedBytes(Port* port) {
+  DWORD errors = 0;
+  COMSTAT status;
+  ZeroMemory(&status, sizeof status);
+  return ClearCommError(port->handle, &errors, &status) ? status.cbInQue : 0;
+}
+
 WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
   events = 0;
   if (stop || Cancelled(port)) return WaitResult::Stopped;
   port->waitEvents = 0;
   DWORD transferred = 0;
-  if (!WaitCommEvent(port->handle, &port->waitEvents, &port->readerIo)) {
-    // Some drivers cannot wait (for modem-line events) and fail at once: the
-    // reader polls instead of spinning on the failure.
-    if (GetLastError() != ERROR_IO_PENDING) return WaitResult::Unsupported;
-    Done done = AwaitPending(port, port->readerIo, transferred, stop);
-    if (done != Done::Yes) return ToWaitResult(done);
+  if (WaitCommEvent(port->handle, &port->waitEvents, &port->readerIo)) {
+    events = port->waitEvents;
+    return WaitResult::Event;
   }
-  events = port->waitEvents;
-  return WaitResult::Event;
+  // Some drivers cannot wait (for modem-line events) and fail at once: the
+  // reader polls instead of spinning on the failure.
+  if (GetLastError() != ERROR_IO_PENDING) return WaitResult::Unsupported;
+  HANDLE handles[2] = {port->readerIo.hEvent, port->cancelEvent};
+  while (!stop) {
+    DWORD which = WaitForMultipleObjects(2, handles, FALSE, kQueuePeekMs);
+    if (which == WAIT_OBJECT_0) {
+      if (!GetOverlappedResult(port->handle, &port->readerIo, &transferred, FALSE)) return WaitResult::Failed;
+      events = port->waitEvents;
+      return WaitResult::Event;
+    }
+    if (which != WAIT_TIMEOUT) break;  // cancelled, or the wait itself failed
+    // Other drivers never report received characters on a line without
+    // modem hardware (Wine on a pseudo-terminal): bytes in the input queue
+    // count as the event.
+    if (QueuedBytes(port) > 0) {
+      CancelIo(port->handle);
+      GetOverlappedResult(port->handle, &port->readerIo, &transferred, TRUE);
+      events = kEventRxChar;
+      return WaitResult::Event;
+    }
+  }
+  CancelIo(port->handle);
+  GetOverlappedResult(port->handle, &port->readerIo, &transferred, TRUE);
+  return WaitResult::Stopped;
 }
 
 long Read(Port* port, void* buffer, std::uint32_t capacity, const std::atomic<bool>& stop) {
