@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "checks/bounded_text.h"
+#include "checks/resume_path.h"
 #include "checks/resume_record.h"
 #include "platform/clock.h"
 #include "platform/pc_files.h"
@@ -16,12 +17,6 @@
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
-// The resume download belongs to the transfer code; while its header is not
-// in the tree the resume path here ends after loading the record.
-#if __has_include("checks/resume_path.h")
-#include "checks/resume_path.h"
-#define ROMWIZ_HAS_RESUME_PATH 1
-#endif
 
 namespace wizard {
 namespace {
@@ -324,20 +319,7 @@ std::uint32_t FindLanguageImageSize(const char* subFolder) {
   return static_cast<std::uint32_t>(image.size);  // low 32 bits
 }
 
-void TakeResumePath() {
-#ifdef ROMWIZ_HAS_RESUME_PATH
-  RunResumePath();
-#else
-  if (!LoadUpgradeState()) {
-    Fatal(kConnectionErrorScreen);
-    return;
-  }
-  // A pending upgrade: its download is resumed by the transfer code, which
-  // is not in this build; the run ends here with the record kept.
-  rapi::CeRapiUninit();
-  EndWizard();
-#endif
-}
+void TakeResumePath() { RunResumePath(); }
 
 bool IdentifyDevice() {
   screens::ScreenSession* verifying = screens::OpenWaitScreen(kVerifyingScreen);

@@ -12,6 +12,7 @@
 #include "platform/host_system.h"
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
+#include "transfer/download.h"
 #include "transfer/image_file.h"
 #include "transfer/port.h"
 #include "wizard/driver.h"
@@ -25,14 +26,6 @@ bool RunUpgradePreparationNotBuilt() {
   EndWizard();
   return false;
 }
-
-// The download buffers and image file belong to the download code, which is
-// not in this build (host/transfer/download.h): there is nothing to release.
-void NoTransferBuffers() {}
-
-// Until the download code provides ShutDownTransfer, screen 167 ends what
-// this build can leave running: the link and its reader.
-void ShutDownLinkOnly() { ShutDownLink(); }
 
 // The common controls need initialising only on Windows 95; the Win32 entry
 // binds the real call before RunWizard.
@@ -59,13 +52,13 @@ Operations DefaultOperations() {
   ops.ReadImageHeader = [](const char* path) { return wizard::ReadImageHeader(path) != 0; };
   ops.GetImageFileSize = wizard::GetImageFileSize;
   ops.RunUpgradePreparation = RunUpgradePreparationNotBuilt;
-  // Not in this build (host/transfer/download.h, host/transfer/backup.h): a
-  // progress screen without its worker ends the wizard when it opens.
-  ops.UpgradeDownloadWorker = nullptr;
-  ops.ResumeDownloadWorker = nullptr;
+  ops.UpgradeDownloadWorker = UpgradeDownloadWorker;
+  ops.ResumeDownloadWorker = ResumeDownloadWorker;
+  // Not in this build (host/transfer/backup.h): the backup screen without its
+  // worker ends the wizard when it opens.
   ops.BackupWorker = nullptr;
-  ops.ReleaseTransferBuffers = NoTransferBuffers;
-  ops.ShutDownTransfer = ShutDownLinkOnly;
+  ops.ReleaseTransferBuffers = ReleaseTransferBuffers;
+  ops.ShutDownTransfer = ShutDownTransfer;
   ops.ClosePort = ShutDownLink;
   ops.FileExists = pc::FileExists;
   ops.FreeBytes = pc::FreeBytes;

@@ -6,6 +6,7 @@
 #include "checks/bounded_text.h"
 #include "platform/clock.h"
 #include "platform/screens.h"
+#include "transfer/download.h"
 #include "transfer/image_file.h"
 #include "wizard/catalogue.h"
 #include "wizard/driver.h"
@@ -218,11 +219,12 @@ void OpenBackupScreen(ScreenSession& session) {
   StartWorker(session, wizard::Ops.BackupWorker);
 }
 
-// A stalled transfer: release its buffers and file, stop the workers, end.
+// A stalled transfer: stop the workers first, then release the buffers and
+// file (the download frees them once its worker has let go), end.
 void Abandon(ScreenSession& session, int timer) {
+  wizard::Workers.StopWorkers = true;
   wizard::Ops.ReleaseTransferBuffers();
   session.StopTimer(timer);
-  wizard::Workers.StopWorkers = true;
   session.End(2);
 }
 
@@ -349,7 +351,13 @@ bool Closed(ScreenSession& session) {
       wizard::PowerWarningScreen = nullptr;
       return stopped;
     }
-    case kProgressScreen: return CloseWorkerScreen(wizard::ProgressScreen);
+    case kProgressScreen: {
+      bool ended = CloseWorkerScreen(wizard::ProgressScreen);
+      // A worker that could not use the image asked for its error screen;
+      // screens are shown from this thread only.
+      wizard::ShowTransferError();
+      return ended;
+    }
     case kBackupScreen: return CloseWorkerScreen(wizard::BackupScreen);
     default: return true;
   }
