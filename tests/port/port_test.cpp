@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -115,6 +117,22 @@ TEST_F(LinkTest, NothingIsSentAfterStopWorkersOrWithoutLink) {
   ASSERT_EQ(line.ReadExact(&got, 1, 2000), peers::LinkRead::Ok);
   EXPECT_EQ(got, 'A');
   EXPECT_EQ(line.BytesReceived(), 1u) << "a byte went out after the stop";
+}
+
+TEST_F(LinkTest, ShutDownEndsASendTheHandheldDoesNotTakeBeforeClosing) {
+  Line("com1");  // never read: the line fills up and the send waits
+  ASSERT_EQ(wizard::OpenLinkPort("COM1:"), 1);
+  std::vector<std::uint8_t> data(4 << 20, 0x5A);
+  std::atomic<int> result{-1};
+  std::thread sender([&] { result = wizard::SendBytes(data.data(), static_cast<std::uint32_t>(data.size())); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(result, -1) << "the send should still be waiting for the line";
+  // The shutdown stops the send and waits for it before the port closes (the
+  // address sanitizer sees a port freed under the send).
+  wizard::ShutDownLink();
+  sender.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(wizard::LinkHandle.load(), nullptr);
 }
 
 TEST_F(LinkTest, ShutDownLinkTwiceAndWithoutLinkIsHarmless) {
