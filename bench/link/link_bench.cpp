@@ -1,7 +1,7 @@
 // link_bench [--mb N] [--time-scale N]
 //
-// Sends an image payload of N MB (default 8) over the loader path (the port
-// layer's SendBytes and readers, answering the loader's piece requests) to the
+// Sends an image of N MB (default 8) over the loader path (the download
+// worker's LoaderTransfer on the port layer's SendBytes and readers) to the
 // simulated handheld's download loader on an unthrottled pseudo-terminal, for
 // the serial and the USB flavour, and `cat`s the same payload through a
 // pseudo-terminal. Prints MB/s of each and the ratio to `cat`.
@@ -25,6 +25,8 @@
 #include "platform/clock.h"
 #include "platform/screens.h"
 #include "sim/peers/link_peers.h"
+#include "transfer/download.h"
+#include "transfer/image_file.h"
 #include "transfer/port.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
@@ -69,19 +71,12 @@ double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-bool AwaitMessage(std::uint8_t code) {
-  auto start = std::chrono::steady_clock::now();
-  while (!wizard::ReceiveBuffer.MessageAt(0, code, 0) && !wizard::ReceiveBuffer.MessageAt(1, code, 0)) {
-    if (Seconds(start) > 30) return false;
-    platform::SleepMs(1);
-  }
-  return true;
-}
-
-// The loader path, PC side: wake-up, length, pieces on request, loader block
-// last. Returns the seconds from the wake-up to the loader's restart, or a
-// negative value on failure.
-double SendOverLoader(const std::string& dosdevices, bool usb, const std::vector<std::uint8_t>& payload) {
+// The loader path as the download worker runs it (LoaderTransfer: wake-up,
+// length, pieces on request, loader block last) from the image file `image`.
+// Returns the seconds from the wake-up to the loader's restart, or a negative
+// value on failure.
+double SendOverLoader(const std::string& dosdevices, bool usb, const std::string& image,
+                      const std::vector<std::uint8_t>& payload) {
   MemoryFlash flash(static_cast<std::uint32_t>(payload.size()));
   peers::PeerOptions options;
   options.kind = usb ? peers::PeerKind::UsbLoader : peers::PeerKind::SerialLoader;
@@ -94,30 +89,16 @@ double SendOverLoader(const std::string& dosdevices, bool usb, const std::vector
   }
   wizard::ResetWizardState();
   wizard::Wizard.ConnectionType = usb ? wizard::Connection::Usb : wizard::Connection::Serial;
+  std::snprintf(wizard::Wizard.FlashFile, sizeof wizard::Wizard.FlashFile, "%s", image.c_str());
+  wizard::Wizard.ImageSizeKB = static_cast<std::uint32_t>((payload.size() + wizard::kImageHeaderSize) >> 10);
   if (!wizard::StartMessageLink()) return -1;
 
   auto start = std::chrono::steady_clock::now();
-  wizard::ClearReceiveMessage();
-  std::uint8_t wakeUp = 'A';
-  wizard::SendBytes(&wakeUp, 1);
-  if (!AwaitMessage(0x05)) return -1;
-  std::uint32_t length = static_cast<std::uint32_t>(payload.size()) - kBootBlock;
-  std::uint8_t lengthBytes[4] = {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-                                 static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
-  wizard::ClearReceiveMessage();
-  wizard::SendBytes(lengthBytes, sizeof lengthBytes);
-  std::vector<std::uint32_t> order;
-  for (std::uint32_t offset = 2 * kBootBlock; offset < payload.size(); offset += kPiece) order.push_back(offset);
-  order.push_back(kBootBlock);
-  order.push_back(kBootBlock + kPiece);
-  for (std::uint32_t offset : order) {
-    if (!AwaitMessage(0x04)) return -1;
-    wizard::ClearReceiveMessage();
-    if (!wizard::SendBytes(payload.data() + offset, kPiece)) return -1;
-  }
+  // No progress screen is open: the transfer runs without timers.
+  if (wizard::LoaderTransfer() != 1) return -1;
   if (!peer->WaitRestarted(30000)) return -1;
   double seconds = Seconds(start);
-  wizard::ShutDownLink();
+  wizard::ShutDownTransfer();
   if (std::memcmp(flash.Bytes().data() + kBootBlock, payload.data() + kBootBlock, payload.size() - kBootBlock) != 0) {
     std::fprintf(stderr, "link_bench: the flash does not hold the payload\n");
     return -1;
@@ -186,10 +167,17 @@ int main(int argc, char** argv) {
     std::fwrite(payload.data() + kBootBlock, 1, sent, out);
     std::fclose(out);
   }
+  // The image the worker reads: a header, then the whole payload.
+  std::string image = folder + "/LUMO5800_ENG_141.nbf";
+  if (FILE* out = std::fopen(image.c_str(), "wb")) {
+    std::fwrite("LUMO-5800-ENG-1.41-0------------", 1, wizard::kImageHeaderSize, out);
+    std::fwrite(payload.data(), 1, payload.size(), out);
+    std::fclose(out);
+  }
 
   double cat = CatThroughPty(file, sent);
-  double serial = SendOverLoader(dosdevices, false, payload);
-  double usb = SendOverLoader(dosdevices, true, payload);
+  double serial = SendOverLoader(dosdevices, false, image, payload);
+  double usb = SendOverLoader(dosdevices, true, image, payload);
   std::filesystem::remove_all(folder);
   if (cat <= 0 || serial <= 0 || usb <= 0) {
     std::fprintf(stderr, "link_bench: a run failed (cat %.3f s, serial %.3f s, usb %.3f s)\n", cat, serial, usb);
