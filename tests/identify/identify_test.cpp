@@ -108,22 +108,6 @@ TEST_F(Identify, AFailedConnectionAttemptTakesTheSameRoadAsATimeOut) {
   EXPECT_TRUE(Wizard.WizardEnded);
 }
 
-#if !__has_include("checks/resume_path.h")
-// Until the resume download is in the build, a pending record ends the run
-// cleanly and stays for the next one.
-TEST_F(Identify, NoAnswerWithAPendingRecordKeepsTheRecord) {
-  KeepRecord();
-  Change([](handheld::HandheldState& s) { s.faults.initFails = true; });
-  Connect();
-  EXPECT_FALSE(wizard::IdentifyDevice());
-  EXPECT_EQ(ui->Walk(), (Walk{122}));
-  EXPECT_TRUE(Wizard.WizardEnded);
-  EXPECT_TRUE(Wizard.ResumePending);
-  EXPECT_EQ(Wizard.ConnectionType, wizard::Connection::Usb);
-  EXPECT_TRUE(wizard::LoadUpgradeState());
-}
-#endif
-
 TEST_F(Identify, AnAssetProgramThatDoesNotStartIsError106) {
   Change([](handheld::HandheldState& s) { s.faults.noStart.insert("createassetfile.exe"); });
   ChooseSerial();
