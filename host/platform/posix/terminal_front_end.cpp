@@ -178,6 +178,9 @@ void TerminalFrontEnd::PrintBlock(const ScreenSession& session) {
         if (screen.kind == Kind::Progress && control.id == kPercentControl) continue;
         if (IsCheckBoxLabel(screen, control.id)) continue;  // printed with its box
         text = session.Text(control.id);
+        // The terminal has no colour to spare: a highlighted control (the
+        // differing pair of an incompatible image) is marked instead.
+        if (session.Highlighted(control.id) && !text.empty()) text = ">> " + text + " <<";
         break;
       case ControlKind::Radio:
         text = std::string(session.Checked(control.id) ? "(*) " : "( ) ") + session.Text(control.id);
