@@ -197,6 +197,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "no enabled button %d\n", id);
       return 1;
     }
+    LONG type = GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK;
+    if (type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON || type == BS_CHECKBOX ||
+        type == BS_AUTOCHECKBOX) {
+      // A choice must change its check mark as a mouse click would, before
+      // the screen hears of it.
+      SendMessageA(button, BM_CLICK, 0, 0);
+      return 0;
+    }
     PostMessageA(screen, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     return 0;
   }
