@@ -267,13 +267,13 @@ void RapiService::Stop() {
   if (acceptThread_.joinable()) acceptThread_.join();
   ::close(listenFd_);
   listenFd_ = -1;
-  std::vector<std::thread> workers;
+  std::list<Worker> workers;
   {
     std::lock_guard<std::mutex> guard(connectionsLock_);
     for (int fd : connections_) ::shutdown(fd, SHUT_RDWR);
     workers.swap(workers_);
   }
-  for (std::thread& t : workers) t.join();
+  for (Worker& w : workers) w.thread.join();
 }
 
 void RapiService::AcceptLoop() {
@@ -290,8 +290,21 @@ void RapiService::AcceptLoop() {
       ::close(fd);
       break;
     }
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      if (*it->done) {
+        it->thread.join();
+        it = workers_.erase(it);
+      } else {
+        ++it;
+      }
+    }
     connections_.push_back(fd);
-    workers_.emplace_back([this, fd] { ServeConnection(fd); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    workers_.push_back({std::thread([this, fd, done] {
+                          ServeConnection(fd);
+                          *done = true;
+                        }),
+                        done});
   }
 }
 

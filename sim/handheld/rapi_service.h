@@ -6,6 +6,8 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,7 +50,11 @@ class RapiService {
   std::thread acceptThread_;
   std::mutex connectionsLock_;
   std::vector<int> connections_;
-  std::vector<std::thread> workers_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::list<Worker> workers_;  // finished ones are joined when the next client comes
 };
 
 }  // namespace handheld
