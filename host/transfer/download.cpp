@@ -148,6 +148,14 @@ void FailWith(int screen) {
   }
 }
 
+// The image cannot be sent: the link is closed and ERROR 104 asked for,
+// unless the transfer was abandoned meanwhile (then nothing more is done).
+void RefuseImage() {
+  if (Abandoned()) return;
+  ShutDownLink();
+  FailWith(kCannotOpenImageScreen);
+}
+
 // --- the image file ---------------------------------------------------------------
 
 void PutWord(std::uint8_t* at, std::uint32_t value) {
@@ -194,17 +202,15 @@ bool OpenImage(std::uint64_t& fileSize) {
   bool usable = file != nullptr && pc::FileSize(file, fileSize) &&
                 fileSize >= kImageHeaderSize + kMinimumPayload &&
                 RoundUp(fileSize - kHeaderAndBootBlock, kPieceSize) <= kLargestLength;
-  if (!usable) {
-    ShutDownLink();
-    FailWith(kCannotOpenImageScreen);
-  }
+  if (!usable) RefuseImage();
   return usable;
 }
 
 // --- the loader path ----------------------------------------------------------------
 
 // Polls until bytes 0 and 1 hold `first` 0x00 (or, with `strayByte`, bytes 1
-// and 2). False on an abandon.
+// and 2). False on an abandon. The wake-up wait sleeps between polls too: a
+// busy wait would take the processor from the reader that fills the buffer.
 bool WaitForMessage(std::uint8_t first, bool strayByte) {
   for (;;) {
     if (Abandoned()) return false;
@@ -235,8 +241,7 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
   std::uint8_t* b = NewBuffer(PieceBufferB, kPieceBufferSize);
   if (!ReadExact(file, a, kImageHeaderSize) || !ReadExact(file, a, kBlockSize) ||
       !ReadExact(file, b, kLoaderBlockSize)) {
-    ShutDownLink();
-    FailWith(kCannotOpenImageScreen);
+    RefuseImage();
     return 0;
   }
   // Bytes to send: the rest of the payload in whole pieces, then the loader block.
@@ -263,7 +268,7 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
     if (!WaitForMessage(kPieceRequest, false)) return 0;
     TakeRequest();
     if (!ReadPadded(file, a, kPieceSize)) {
-      FailWith(kCannotOpenImageScreen);
+      RefuseImage();
       return 0;
     }
     if (!Send(a, kPieceSize)) return 0;
@@ -318,7 +323,7 @@ BlockResult AnswerBlock(BootLoaderRun& run, Progress& progress) {
   PutWord(run.buffer + 8, 0);
   if (!Send(run.buffer, kBlockHeaderBytes)) return BlockResult::Stop;
   if (!ReadPadded(run.file, run.buffer, kBlockSize)) {
-    FailWith(kCannotOpenImageScreen);
+    RefuseImage();
     return BlockResult::Stop;
   }
   if (!Send(run.buffer, kBlockSize)) return BlockResult::Stop;
@@ -341,8 +346,7 @@ void RunBootLoaderProtocol(std::uint64_t fileSize) {
   BootLoaderRun run{ImageFileHandle.load(), NewBuffer(PieceBufferA, kBootLoaderBufferSize),
                     fileSize - kImageHeaderSize};
   if (!ReadExact(run.file, run.buffer, kHeaderAndBootBlock)) {
-    ShutDownLink();
-    FailWith(kCannotOpenImageScreen);
+    RefuseImage();
     return;
   }
   ClearReceiveBuffer();

@@ -93,7 +93,7 @@ TEST_F(BootLoaderTest, AnErasePromptWinsOverADownloadPromptInTheSameBuffer) {
   const std::string both = "download\x01";
   for (std::size_t i = both.size(); i-- > 0;) wizard::ReceiveBuffer.Set(i, static_cast<std::uint8_t>(both[i]));
   ExpectEraseRange();
-  EXPECT_EQ(Read(1, 200), Bytes{}) << "the download prompt was answered too";
+  EXPECT_EQ(Read(1, 100), Bytes{}) << "the download prompt was answered too";
   ASSERT_TRUE(RequestBlock(kBlock) == Slice(payload, kBlock, kBlock));
   EXPECT_EQ(result.get(), 1);
 }
