@@ -47,9 +47,9 @@ std::string CreateHandheld(const std::string& folder, const CreateOptions& optio
 // One client connection's open handles (files, searches, processes).
 struct Session {
   struct Object {
-    enum Kind { File, Search, Process } kind = File;
+    enum Kind { File, Search, Process, RegistryKey } kind = File;
     int fd = -1;
-    std::string key;  // attribute key of an open file (sharing checks)
+    std::string key;  // attribute key of an open file (sharing checks); a registry key's path
     std::uint32_t access = 0, share = 0;
     std::vector<FindEntry> entries;
     std::size_t next = 0;

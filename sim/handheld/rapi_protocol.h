@@ -44,6 +44,16 @@
  *   POWER_STATUS     u32 refresh             -> 24 bytes SYSTEM_POWER_STATUS_EX
  *   INVOKE           str library, str function, bytes input
  *                                            -> u32 result (HRESULT), bytes output
+ *   REG_OPEN_KEY     u32 key, str sub-key    -> u32 key handle
+ *   REG_CREATE_KEY   u32 key, str sub-key    -> u32 key handle, u32 disposition
+ *   REG_QUERY_VALUE  u32 key, str name       -> u32 type, bytes data (all of it;
+ *                                               the client checks the caller's buffer)
+ *   REG_SET_VALUE    u32 key, str name, u32 type, bytes data -> (none)
+ *   REG_CLOSE_KEY    u32 key                 -> (none)
+ *
+ * Registry keys are the predefined ones (HKEY_LOCAL_MACHINE is 0x80000002)
+ * or key handles of the connection. A sub-key must not begin with a
+ * backslash (error 161, as on the handheld).
  *
  * Handles are per connection and never 0 or 0xFFFFFFFF. Process and thread
  * handles are closed with CLOSE_HANDLE like file handles.
@@ -83,7 +93,12 @@ enum RapiOp {
   RAPI_OP_FIND_CLOSE = 14,
   RAPI_OP_CREATE_PROCESS = 15,
   RAPI_OP_POWER_STATUS = 16,
-  RAPI_OP_INVOKE = 17
+  RAPI_OP_INVOKE = 17,
+  RAPI_OP_REG_OPEN_KEY = 18,
+  RAPI_OP_REG_CREATE_KEY = 19,
+  RAPI_OP_REG_QUERY_VALUE = 20,
+  RAPI_OP_REG_SET_VALUE = 21,
+  RAPI_OP_REG_CLOSE_KEY = 22
 };
 
 /* Win32 error codes the handheld reports. */
@@ -98,8 +113,10 @@ enum RapiOp {
 #define RAPI_ERROR_FILE_EXISTS 80u
 #define RAPI_ERROR_INVALID_PARAMETER 87u
 #define RAPI_ERROR_DIR_NOT_EMPTY 145u
+#define RAPI_ERROR_BAD_PATHNAME 161u
 #define RAPI_ERROR_ALREADY_EXISTS 183u
 #define RAPI_ERROR_BAD_EXE_FORMAT 193u
+#define RAPI_ERROR_MORE_DATA 234u
 /* Reported by a client whose connection is gone (not sent by the daemon). */
 #define RAPI_ERROR_NOT_CONNECTED 2250u
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "device_registry.h"
 #include "handheld.h"
 #include "rapi_protocol.h"
 
@@ -40,6 +41,11 @@ constexpr CallName kCallNames[] = {
     {RAPI_OP_CREATE_PROCESS, "CeCreateProcess"},
     {RAPI_OP_POWER_STATUS, "CeGetSystemPowerStatusEx"},
     {RAPI_OP_INVOKE, "CeRapiInvoke"},
+    {RAPI_OP_REG_OPEN_KEY, "CeRegOpenKeyEx"},
+    {RAPI_OP_REG_CREATE_KEY, "CeRegCreateKeyEx"},
+    {RAPI_OP_REG_QUERY_VALUE, "CeRegQueryValueEx"},
+    {RAPI_OP_REG_SET_VALUE, "CeRegSetValueEx"},
+    {RAPI_OP_REG_CLOSE_KEY, "CeRegCloseKey"},
 };
 
 bool ReadAll(int fd, void* buffer, std::size_t n) {
@@ -98,6 +104,52 @@ std::u16string ReadStr(RapiReader& r) {
   std::uint16_t units[RAPI_MAX_PATH];
   const std::uint32_t n = rapi_read_str(&r, units, RAPI_MAX_PATH);
   return std::u16string(units, units + n);
+}
+
+// The registry calls; returns the Win32 error and fills `out`.
+std::uint32_t DispatchRegistry(Handheld& h, Session& s, std::uint32_t op, RapiReader& in, Out& out) {
+  const std::uint32_t key = rapi_read_u32(&in);
+  std::uint32_t error = 0;
+  switch (op) {
+    case RAPI_OP_REG_OPEN_KEY: {
+      const std::u16string subKey = ReadStr(in);
+      if (in.failed) return RAPI_ERROR_INVALID_PARAMETER;
+      std::uint32_t handle = 0;
+      if (!(error = RegOpenKey(h, s, key, subKey, handle))) out.U32(handle);
+      return error;
+    }
+    case RAPI_OP_REG_CREATE_KEY: {
+      const std::u16string subKey = ReadStr(in);
+      if (in.failed) return RAPI_ERROR_INVALID_PARAMETER;
+      std::uint32_t handle = 0, disposition = 0;
+      if (!(error = RegCreateKey(h, s, key, subKey, handle, disposition))) {
+        out.U32(handle);
+        out.U32(disposition);
+      }
+      return error;
+    }
+    case RAPI_OP_REG_QUERY_VALUE: {
+      const std::u16string name = ReadStr(in);
+      if (in.failed) return RAPI_ERROR_INVALID_PARAMETER;
+      std::uint32_t type = 0;
+      std::vector<std::uint8_t> data;
+      if (!(error = RegQueryValue(h, s, key, name, type, data))) {
+        out.U32(type);
+        out.Bytes(data.data(), data.size());
+      }
+      return error;
+    }
+    case RAPI_OP_REG_SET_VALUE: {
+      const std::u16string name = ReadStr(in);
+      const std::uint32_t type = rapi_read_u32(&in);
+      std::uint32_t n = 0;
+      const std::uint8_t* data = rapi_read_bytes(&in, &n);
+      if (in.failed) return RAPI_ERROR_INVALID_PARAMETER;
+      return RegSetValue(h, s, key, name, type, std::vector<std::uint8_t>(data, data + n));
+    }
+    case RAPI_OP_REG_CLOSE_KEY: return in.failed ? RAPI_ERROR_INVALID_PARAMETER : RegCloseKey(s, key);
+    default: return RAPI_ERROR_NOT_SUPPORTED;
+  }
 }
 
 // Carries out one request; returns the Win32 error and fills `out`.
@@ -212,6 +264,11 @@ std::uint32_t Dispatch(Handheld& h, Session& s, const HandheldState& state, std:
       }
       return error;
     }
+    case RAPI_OP_REG_OPEN_KEY:
+    case RAPI_OP_REG_CREATE_KEY:
+    case RAPI_OP_REG_QUERY_VALUE:
+    case RAPI_OP_REG_SET_VALUE:
+    case RAPI_OP_REG_CLOSE_KEY: return DispatchRegistry(h, s, op, in, out);
     default: return RAPI_ERROR_NOT_SUPPORTED;
   }
 }
