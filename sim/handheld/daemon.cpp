@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "handheld.h"
+#include "link_watcher.h"
 #include "rapi_protocol.h"
 #include "rapi_service.h"
 
@@ -111,8 +112,11 @@ int ServeHandheld(const ServeOptions& options) {
   sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   service.Serve();
+  LinkWatcher link(handheld, options.dosdevices.empty() ? DefaultDosDevices() : options.dosdevices);
+  link.Start();
   int signal = 0;
   sigwait(&stopSignals, &signal);
+  link.Stop();
   service.Stop();
   std::remove(pidFile.c_str());
   std::remove(portFile.c_str());

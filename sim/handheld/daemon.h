@@ -12,6 +12,8 @@ struct ServeOptions {
   std::uint16_t port = 0;     // 0: from ROMWIZ_HANDHELD, else the default 9696
   std::string pidFile;        // empty: <folder>/daemon.pid
   bool background = false;    // detach; the command returns once the port listens
+  std::string dosdevices;     // where the link peers publish com1 / wceusbsh001;
+                              // empty: $XDG_CONFIG_HOME/romwiz/dosdevices
 };
 
 // The port a client or daemon uses when none is given: the port part of

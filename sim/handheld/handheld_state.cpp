@@ -87,7 +87,9 @@ std::string StatePath(const std::string& folder) { return folder + "/" + kStateF
 
 std::string FormatState(const HandheldState& s) {
   std::ostringstream out;
+  auto count = [](std::uint64_t v) { return v == kNoLinkFault ? std::string() : std::to_string(v); };
   out << "mode=" << ModeName(s.mode) << "\n"
+      << "link=" << (s.usbLink ? "usb" : "serial") << "\n"
       << "power=" << (s.onAdapter ? "adapter" : "battery") << "\n"
       << "battery_percent=" << s.batteryPercent << "\n"
       << "flash_mb=" << s.flashMb << "\n"
@@ -100,7 +102,11 @@ std::string FormatState(const HandheldState& s) {
       << "fault.no_start=" << JoinList(s.faults.noStart) << "\n"
       << "fault.probe_silent=" << (s.faults.probeSilent ? 1 : 0) << "\n"
       << "fault.no_answer=" << (s.faults.noAnswer ? 1 : 0) << "\n"
-      << "fault.init_fails=" << (s.faults.initFails ? 1 : 0) << "\n";
+      << "fault.init_fails=" << (s.faults.initFails ? 1 : 0) << "\n"
+      << "fault.link_silent_after_bytes=" << count(s.faults.linkSilentAfterBytes) << "\n"
+      << "fault.link_silent_after_messages=" << count(s.faults.linkSilentAfterMessages) << "\n"
+      << "fault.link_noise_before_message=" << count(s.faults.linkNoiseBeforeMessage) << "\n"
+      << "fault.link_drop_after_bytes=" << count(s.faults.linkDropAfterBytes) << "\n";
   return out.str();
 }
 
@@ -111,8 +117,14 @@ void ParseState(const std::string& text, HandheldState& s) {
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    auto count = [&](std::uint64_t& field) { field = value.empty() ? kNoLinkFault : std::stoull(value); };
     try {
       if (key == "mode") ParseMode(value, s.mode);
+      else if (key == "link") s.usbLink = (value == "usb");
+      else if (key == "fault.link_silent_after_bytes") count(s.faults.linkSilentAfterBytes);
+      else if (key == "fault.link_silent_after_messages") count(s.faults.linkSilentAfterMessages);
+      else if (key == "fault.link_noise_before_message") count(s.faults.linkNoiseBeforeMessage);
+      else if (key == "fault.link_drop_after_bytes") count(s.faults.linkDropAfterBytes);
       else if (key == "power") s.onAdapter = (value != "battery");
       else if (key == "battery_percent") s.batteryPercent = static_cast<std::uint32_t>(std::stoul(value));
       else if (key == "flash_mb") s.flashMb = static_cast<std::uint32_t>(std::stoul(value));

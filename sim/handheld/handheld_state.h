@@ -4,12 +4,15 @@
 // request, and every change is a locked read-modify-write with an atomic
 // rename, so a daemon restart continues where it was.
 //
-// Keys: mode (wince, loader, bootloader, off), power (adapter, battery),
+// Keys: mode (wince, loader, bootloader, off), link (serial, usb: the loader
+// that runs when the flash's loader block does not name one), power (adapter, battery),
 // battery_percent, flash_mb, clock_offset_ms (handheld UTC minus host UTC),
 // tz_bias, tz_standard_name, tz_daylight_name, tz_block (172 bytes in hex),
 // fault.fail_call (comma list of Ce... names), fault.no_start (comma list of
 // program file names), fault.probe_silent, fault.no_answer, fault.init_fails
-// (0 or 1).
+// (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,
+// fault.link_noise_before_message, fault.link_drop_after_bytes (counts; empty
+// for never).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -21,6 +24,8 @@ namespace handheld {
 
 enum class Mode { WinCE, Loader, BootLoader, Off };
 
+constexpr std::uint64_t kNoLinkFault = ~static_cast<std::uint64_t>(0);
+
 const char* ModeName(Mode mode);
 bool ParseMode(const std::string& text, Mode& mode);
 
@@ -30,10 +35,17 @@ struct Faults {
   bool probeSilent = false;         // GetType.exe starts but never writes type.dat
   bool noAnswer = false;            // the remote-API service reads but never answers
   bool initFails = false;           // the connection attempt ends with a failure code
+  // Link faults of the loader and boot-loader peers, counted from the peer's
+  // start; kNoLinkFault for none.
+  std::uint64_t linkSilentAfterBytes = kNoLinkFault;
+  std::uint64_t linkSilentAfterMessages = kNoLinkFault;
+  std::uint64_t linkNoiseBeforeMessage = kNoLinkFault;
+  std::uint64_t linkDropAfterBytes = kNoLinkFault;
 };
 
 struct HandheldState {
   Mode mode = Mode::WinCE;
+  bool usbLink = false;  // the loader flavour when the flash does not tell
   bool onAdapter = true;
   std::uint32_t batteryPercent = 100;
   std::uint32_t flashMb = 32;

@@ -5,12 +5,13 @@
 //                           [--modules A.dll,B.dll] [--replace]
 //   handheld-sim distribution OUTDIR [same identity options] [--size-mb 2]
 //                           [--modules ...] [--omit image|module.dat|FILE]... [--corrupt-image]
-//   handheld-sim serve DIR [--port N] [--pidfile F] [--daemon]
+//   handheld-sim serve DIR [--port N] [--pidfile F] [--dosdevices DIR] [--daemon]
 //   handheld-sim stop DIR [--pidfile F]
 //   handheld-sim power DIR on|battery [--percent N]
-//   handheld-sim mode DIR wince|loader|bootloader|off
+//   handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]
 //   handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent
-//                          | no-answer | init-fails | clear [fault]
+//                          | no-answer | init-fails | link-silent-bytes N
+//                          | link-silent-messages N | link-noise N | link-drop N | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
 #include <cstdlib>
@@ -154,6 +155,7 @@ int Serve(const Args& args) {
   options.port = static_cast<std::uint16_t>(port);
   options.pidFile = args.Get("--pidfile");
   options.background = args.Has("--daemon");
+  options.dosdevices = args.Get("--dosdevices");
   return ServeHandheld(options);
 }
 
@@ -190,7 +192,15 @@ int SetMode(const Args& args) {
     std::cerr << "handheld-sim: mode takes wince, loader, bootloader or off\n";
     return 2;
   }
-  return Change(args.positional[0], [&](HandheldState& s) { s.mode = mode; });
+  const std::string link = args.Get("--link");
+  if (!link.empty() && link != "serial" && link != "usb") {
+    std::cerr << "handheld-sim: --link takes serial or usb\n";
+    return 2;
+  }
+  return Change(args.positional[0], [&](HandheldState& s) {
+    s.mode = mode;
+    if (!link.empty()) s.usbLink = (link == "usb");
+  });
 }
 
 int Fault(const Args& args) {
@@ -201,14 +211,28 @@ int Fault(const Args& args) {
     std::cerr << "handheld-sim: fail-call takes a remote call name (CeCreateProcess, ...), no-start a program name\n";
     return 2;
   }
+  static const std::map<std::string, std::uint64_t Faults::*> kLinkFaults = {
+      {"link-silent-bytes", &Faults::linkSilentAfterBytes},
+      {"link-silent-messages", &Faults::linkSilentAfterMessages},
+      {"link-noise", &Faults::linkNoiseBeforeMessage},
+      {"link-drop", &Faults::linkDropAfterBytes},
+  };
+  const auto linkFault = kLinkFaults.find(name);
+  std::uint32_t count = 0;
+  if (linkFault != kLinkFaults.end() && !Number(argument, count)) {
+    std::cerr << "handheld-sim: " << name << " takes a count\n";
+    return 2;
+  }
   if (name != "fail-call" && name != "no-start" && name != "probe-silent" && name != "no-answer" &&
-      name != "init-fails" && name != "clear") {
-    std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails, clear\n";
+      name != "init-fails" && name != "clear" && linkFault == kLinkFaults.end()) {
+    std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails,\n"
+                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, clear\n";
     return 2;
   }
   return Change(args.positional[0], [&](HandheldState& s) {
     Faults& f = s.faults;
-    if (name == "fail-call") f.failCalls.insert(argument);
+    if (linkFault != kLinkFaults.end()) f.*(linkFault->second) = count;
+    else if (name == "fail-call") f.failCalls.insert(argument);
     else if (name == "no-start") f.noStart.insert(LowerAscii(argument));
     else if (name == "probe-silent") f.probeSilent = true;
     else if (name == "no-answer") f.noAnswer = true;
@@ -219,6 +243,7 @@ int Fault(const Args& args) {
     else if (argument == "probe-silent") f.probeSilent = false;
     else if (argument == "no-answer") f.noAnswer = false;
     else if (argument == "init-fails") f.initFails = false;
+    else if (kLinkFaults.count(argument)) f.*(kLinkFaults.at(argument)) = kNoLinkFault;
   });
 }
 

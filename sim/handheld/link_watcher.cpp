@@ -1,0 +1,111 @@
+#include "link_watcher.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "handheld.h"
+#include "sim/peers/link_peers.h"
+
+namespace handheld {
+namespace {
+
+constexpr std::size_t kLoaderTagBytes = 64;  // the tag lies in the loader file's first line
+
+}  // namespace
+
+int LoaderKindInFlash(const std::string& flashPath) {
+  std::ifstream in(flashPath, std::ios::binary);
+  in.seekg(kLoaderBlockOffset);
+  std::string head(kLoaderTagBytes, '\0');
+  if (!in.read(head.data(), static_cast<std::streamsize>(head.size()))) return 0;
+  if (head.find("(usb)") != std::string::npos) return 2;
+  if (head.find("(serial)") != std::string::npos) return 1;
+  return 0;
+}
+
+std::string DefaultDosDevices() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string base = config && *config ? config : std::string(home ? home : ".") + "/.config";
+  return base + "/romwiz/dosdevices";
+}
+
+LinkWatcher::LinkWatcher(Handheld& handheld, std::string dosdevices, std::uint32_t pollMs)
+    : handheld_(handheld), dosdevices_(std::move(dosdevices)), pollMs_(pollMs) {}
+
+LinkWatcher::~LinkWatcher() { Stop(); }
+
+void LinkWatcher::Start() {
+  stopping_ = false;
+  thread_ = std::thread([this] { Loop(); });
+}
+
+void LinkWatcher::Stop() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+  StopPeer();
+}
+
+std::string LinkWatcher::LinkPath() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return peer_ ? peer_->LinkPath() : std::string();
+}
+
+void LinkWatcher::Loop() {
+  while (!stopping_) {
+    Follow(handheld_.State());
+    std::this_thread::sleep_for(std::chrono::milliseconds(pollMs_));
+  }
+}
+
+void LinkWatcher::StopPeer() {
+  std::unique_ptr<peers::Peer> peer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    peer.swap(peer_);
+  }
+  if (peer) peer->Stop();  // joins the peer's thread; its restart callback takes no lock of ours
+  flash_.reset();
+}
+
+void LinkWatcher::Follow(const HandheldState& state) {
+  if (state.mode == running_) return;
+  StopPeer();
+  running_ = state.mode;
+  if (state.mode != Mode::Loader && state.mode != Mode::BootLoader) return;
+
+  peers::PeerOptions options;
+  if (state.mode == Mode::BootLoader) {
+    options.kind = peers::PeerKind::BootLoader;
+  } else {
+    const int kind = LoaderKindInFlash(handheld_.FlashPath());
+    const bool usb = kind == 2 || (kind == 0 && state.usbLink);
+    options.kind = usb ? peers::PeerKind::UsbLoader : peers::PeerKind::SerialLoader;
+  }
+  options.dosdevices = dosdevices_;
+  options.faults.silentAfterBytes = state.faults.linkSilentAfterBytes;
+  options.faults.silentAfterMessages = state.faults.linkSilentAfterMessages;
+  options.faults.noiseBeforeMessage = state.faults.linkNoiseBeforeMessage;
+  options.faults.dropAfterBytes = state.faults.linkDropAfterBytes;
+  Handheld& handheld = handheld_;
+  // Written: the handheld restarts into Windows CE. The watcher sees the new
+  // mode at its next poll and retires the peer.
+  options.onRestart = [&handheld] { handheld.ChangeState([](HandheldState& s) { s.mode = Mode::WinCE; }); };
+
+  flash_ = std::make_unique<peers::FileFlashStore>(handheld_.FlashPath());
+  std::string error;
+  std::unique_ptr<peers::Peer> peer = flash_->IsOpen() ? peers::StartPeer(options, *flash_, &error) : nullptr;
+  if (!peer) {
+    // Reported once; the mode stays as it is until it changes again.
+    std::cerr << "handheld-sim: no link peer for mode " << ModeName(state.mode) << ": "
+              << (flash_->IsOpen() ? error : "flash.bin cannot be opened") << "\n";
+    flash_.reset();
+    return;
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  peer_ = std::move(peer);
+}
+
+}  // namespace handheld

@@ -1,0 +1,65 @@
+// Starts the link peer (sim/peers) that matches the handheld's mode: the
+// download loader in mode loader, the boot loader in mode bootloader, none
+// otherwise. The daemon runs one; it follows control commands and restarts
+// because it rereads the state every poll.
+//
+// Which download loader runs is read from the flash, as the handheld's boot
+// code would: the loader block at 0x40000 starts with the loader file's tag
+// ("(usb)" or "(serial)", see distribution.h); a block without a tag falls
+// back to the state's `link` key. When the loader has received the whole image
+// it restarts the handheld into Windows CE (mode wince), and the handheld
+// then reports the ROM now in flash.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "handheld_state.h"
+
+namespace peers {
+class Peer;
+class FileFlashStore;
+}  // namespace peers
+
+namespace handheld {
+
+class Handheld;
+
+// The loader flavour the flash at `flashPath` names: 1 serial, 2 USB, 0 none.
+int LoaderKindInFlash(const std::string& flashPath);
+// $XDG_CONFIG_HOME/romwiz/dosdevices (~/.config when unset): where romwiz
+// on Linux looks for com1 and wceusbsh001.
+std::string DefaultDosDevices();
+
+class LinkWatcher {
+ public:
+  LinkWatcher(Handheld& handheld, std::string dosdevices, std::uint32_t pollMs = 50);
+  ~LinkWatcher();
+  LinkWatcher(const LinkWatcher&) = delete;
+  LinkWatcher& operator=(const LinkWatcher&) = delete;
+
+  void Start();
+  void Stop();
+  // The symlink of the running peer; empty when none runs.
+  std::string LinkPath() const;
+
+ private:
+  void Loop();
+  void Follow(const HandheldState& state);
+  void StopPeer();
+
+  Handheld& handheld_;
+  std::string dosdevices_;
+  std::uint32_t pollMs_;
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+  mutable std::mutex lock_;  // guards the peer for LinkPath
+  Mode running_ = Mode::WinCE;
+  std::unique_ptr<peers::FileFlashStore> flash_;
+  std::unique_ptr<peers::Peer> peer_;
+};
+
+}  // namespace handheld
