@@ -91,6 +91,29 @@ std::uint8_t* AllocInvokeBlock(std::uint32_t size);
 void FreeInvokeBlock(std::uint8_t* block);
 std::uint32_t CeGetLastError();
 
+// --- the handheld's registry ---------------------------------------------------
+// Key handles: the predefined roots or keys opened by the calls below. The
+// calls return a Win32 error code (0 = ERROR_SUCCESS), as the real ones do.
+using RegKey = void*;
+inline RegKey const kRegLocalMachine = reinterpret_cast<RegKey>(static_cast<std::uintptr_t>(0x80000002u));
+constexpr std::uint32_t kRegNone = 0, kRegSz = 1, kRegDword = 4;  // value types
+constexpr std::int32_t kErrorSuccess = 0;
+constexpr std::int32_t kErrorFileNotFound = 2;
+constexpr std::int32_t kErrorMoreData = 234;  // the caller's buffer is too small; *size tells what is needed
+
+// `subKey` must not begin with a backslash (the handheld refuses it).
+std::int32_t CeRegOpenKeyEx(RegKey key, const char16_t* subKey, RegKey* result);
+// Opens the key, or creates it (with its parents) when it does not exist.
+// `disposition` (may be null): 1 created, 2 opened an existing key.
+std::int32_t CeRegCreateKeyEx(RegKey key, const char16_t* subKey, RegKey* result, std::uint32_t* disposition);
+// Reads a value: on entry *size is the capacity of `data` (null `data`: only
+// the size and type are asked for); on return the value's size.
+std::int32_t CeRegQueryValueEx(RegKey key, const char16_t* valueName, std::uint32_t* type, std::uint8_t* data,
+                               std::uint32_t* size);
+std::int32_t CeRegSetValueEx(RegKey key, const char16_t* valueName, std::uint32_t type, const std::uint8_t* data,
+                             std::uint32_t size);
+std::int32_t CeRegCloseKey(RegKey key);
+
 // 8-bit handheld path to UTF-16 with the ANSI code page (Win32:
 // MultiByteToWideChar(CP_ACP); Linux: Windows-1252).
 std::u16string AnsiToDevicePath(const char* text);

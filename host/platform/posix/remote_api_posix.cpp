@@ -547,6 +547,67 @@ std::int32_t CeRapiInvoke(const char16_t* library, const char16_t* function, std
   return result;
 }
 
+namespace {
+// The Win32 error of a registry call that did not succeed.
+std::int32_t RegistryError() {
+  return static_cast<std::int32_t>(t_lastError ? t_lastError : RAPI_ERROR_GEN_FAILURE);
+}
+}  // namespace
+
+std::int32_t CeRegOpenKeyEx(RegKey key, const char16_t* subKey, RegKey* result) {
+  std::vector<std::uint8_t> response;
+  if (!Call(RAPI_OP_REG_OPEN_KEY, Payload().U32(FromHandle(key)).Str(subKey), response)) return RegistryError();
+  if (response.size() < 4) return RAPI_ERROR_GEN_FAILURE;
+  if (result) *result = ToHandle(rapi_get_u32(response.data()));
+  return kErrorSuccess;
+}
+
+std::int32_t CeRegCreateKeyEx(RegKey key, const char16_t* subKey, RegKey* result, std::uint32_t* disposition) {
+  std::vector<std::uint8_t> response;
+  if (!Call(RAPI_OP_REG_CREATE_KEY, Payload().U32(FromHandle(key)).Str(subKey), response)) return RegistryError();
+  if (response.size() < 8) return RAPI_ERROR_GEN_FAILURE;
+  if (result) *result = ToHandle(rapi_get_u32(response.data()));
+  if (disposition) *disposition = rapi_get_u32(response.data() + 4);
+  return kErrorSuccess;
+}
+
+std::int32_t CeRegQueryValueEx(RegKey key, const char16_t* valueName, std::uint32_t* type, std::uint8_t* data,
+                               std::uint32_t* size) {
+  std::vector<std::uint8_t> response;
+  if (!Call(RAPI_OP_REG_QUERY_VALUE, Payload().U32(FromHandle(key)).Str(valueName), response))
+    return RegistryError();
+  RapiReader r;
+  rapi_reader_init(&r, response.data(), static_cast<std::uint32_t>(response.size()));
+  const std::uint32_t valueType = rapi_read_u32(&r);
+  std::uint32_t n = 0;
+  const unsigned char* bytes = rapi_read_bytes(&r, &n);
+  if (r.failed) return RAPI_ERROR_GEN_FAILURE;
+  if (type) *type = valueType;
+  if (data == nullptr) {
+    if (size) *size = n;
+    return kErrorSuccess;
+  }
+  if (size == nullptr) return RAPI_ERROR_INVALID_PARAMETER;
+  const std::uint32_t capacity = *size;
+  *size = n;
+  if (n > capacity) return kErrorMoreData;
+  std::memcpy(data, bytes, n);
+  return kErrorSuccess;
+}
+
+std::int32_t CeRegSetValueEx(RegKey key, const char16_t* valueName, std::uint32_t type, const std::uint8_t* data,
+                             std::uint32_t size) {
+  std::vector<std::uint8_t> response;
+  Payload payload;
+  payload.U32(FromHandle(key)).Str(valueName).U32(type).Bytes(data, data ? size : 0);
+  return Call(RAPI_OP_REG_SET_VALUE, payload, response) ? kErrorSuccess : RegistryError();
+}
+
+std::int32_t CeRegCloseKey(RegKey key) {
+  std::vector<std::uint8_t> response;
+  return Call(RAPI_OP_REG_CLOSE_KEY, Payload().U32(FromHandle(key)), response) ? kErrorSuccess : RegistryError();
+}
+
 std::uint8_t* AllocInvokeBlock(std::uint32_t size) {
   return static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
 }

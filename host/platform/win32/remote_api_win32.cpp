@@ -20,6 +20,7 @@ static_assert(sizeof(PowerStatus) == 24, "PowerStatus must match SYSTEM_POWER_ST
 static_assert(sizeof(ProcessInfo) == 4 * sizeof(void*) || sizeof(void*) != 4,
               "ProcessInfo must match PROCESS_INFORMATION");
 static_assert(sizeof(char16_t) == sizeof(WCHAR), "handheld paths are WCHAR strings");
+static_assert(sizeof(RegKey) == sizeof(HKEY), "registry keys are HKEYs");
 
 constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005u);  // E_FAIL
 constexpr std::uint32_t kSizeFailure = 0xFFFFFFFFu;
@@ -55,6 +56,12 @@ using CreateProcessFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES, L
 using PowerStatusFn = BOOL(WINAPI*)(void*, BOOL);
 using InvokeFn = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, BYTE*, DWORD*, BYTE**, void**, DWORD);
 using LastErrorFn = DWORD(WINAPI*)();
+using RegOpenKeyFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
+using RegCreateKeyFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY,
+                                     LPDWORD);
+using RegQueryValueFn = LONG(WINAPI*)(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
+using RegSetValueFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
+using RegCloseKeyFn = LONG(WINAPI*)(HKEY);
 
 struct Library {
   InitExFn initEx = nullptr;
@@ -76,6 +83,11 @@ struct Library {
   PowerStatusFn powerStatus = nullptr;
   InvokeFn invoke = nullptr;
   LastErrorFn lastError = nullptr;
+  RegOpenKeyFn regOpenKey = nullptr;
+  RegCreateKeyFn regCreateKey = nullptr;
+  RegQueryValueFn regQueryValue = nullptr;
+  RegSetValueFn regSetValue = nullptr;
+  RegCloseKeyFn regCloseKey = nullptr;
 };
 
 Library library;
@@ -111,6 +123,11 @@ const Library& Rapi() {
       Bind(m, library.powerStatus, "CeGetSystemPowerStatusEx");
       Bind(m, library.invoke, "CeRapiInvoke");
       Bind(m, library.lastError, "CeGetLastError");
+      Bind(m, library.regOpenKey, "CeRegOpenKeyEx");
+      Bind(m, library.regCreateKey, "CeRegCreateKeyEx");
+      Bind(m, library.regQueryValue, "CeRegQueryValueEx");
+      Bind(m, library.regSetValue, "CeRegSetValueEx");
+      Bind(m, library.regCloseKey, "CeRegCloseKey");
       // The library stays loaded for the life of the process.
     }
     loadState = 2;
@@ -253,6 +270,53 @@ std::int32_t CeRapiInvoke(const char16_t* library, const char16_t* function, std
     LocalFree(block);
   }
   return hr;
+}
+
+namespace {
+HKEY K(RegKey key) { return static_cast<HKEY>(key); }
+// The error of a registry call the library does not offer.
+constexpr std::int32_t kNoRegistryCall = ERROR_MOD_NOT_FOUND;
+}  // namespace
+
+// Reserved arguments are 0, and the access mask is 0: the handheld ignores it.
+std::int32_t CeRegOpenKeyEx(RegKey key, const char16_t* subKey, RegKey* result) {
+  if (!Rapi().regOpenKey) return kNoRegistryCall;
+  HKEY opened = nullptr;
+  const LONG error = Rapi().regOpenKey(K(key), W(subKey), 0, 0, &opened);
+  if (error == ERROR_SUCCESS && result) *result = opened;
+  return error;
+}
+
+std::int32_t CeRegCreateKeyEx(RegKey key, const char16_t* subKey, RegKey* result, std::uint32_t* disposition) {
+  if (!Rapi().regCreateKey) return kNoRegistryCall;
+  HKEY opened = nullptr;
+  DWORD how = 0;
+  const LONG error = Rapi().regCreateKey(K(key), W(subKey), 0, nullptr, 0, 0, nullptr, &opened, &how);
+  if (error == ERROR_SUCCESS) {
+    if (result) *result = opened;
+    if (disposition) *disposition = how;
+  }
+  return error;
+}
+
+std::int32_t CeRegQueryValueEx(RegKey key, const char16_t* valueName, std::uint32_t* type, std::uint8_t* data,
+                               std::uint32_t* size) {
+  if (!Rapi().regQueryValue) return kNoRegistryCall;
+  DWORD valueType = 0, bytes = size ? *size : 0;
+  const LONG error = Rapi().regQueryValue(K(key), W(valueName), nullptr, &valueType, data, size ? &bytes : nullptr);
+  if (type) *type = valueType;
+  if (size) *size = bytes;
+  return error;
+}
+
+std::int32_t CeRegSetValueEx(RegKey key, const char16_t* valueName, std::uint32_t type, const std::uint8_t* data,
+                             std::uint32_t size) {
+  if (!Rapi().regSetValue) return kNoRegistryCall;
+  return Rapi().regSetValue(K(key), W(valueName), 0, type, data, size);
+}
+
+std::int32_t CeRegCloseKey(RegKey key) {
+  return Rapi().regCloseKey ? Rapi().regCloseKey(K(key)) : kNoRegistryCall;
 }
 
 std::uint8_t* AllocInvokeBlock(std::uint32_t size) {

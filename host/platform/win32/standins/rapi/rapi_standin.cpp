@@ -529,4 +529,65 @@ HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize, 
   return result;
 }
 
+// The registry calls return the handheld's Win32 error directly.
+LONG WINAPI CeRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+  Payload p;
+  p.U32(FromHandle(key)).Str(subKey);
+  Response r;
+  if (!Send(RAPI_OP_REG_OPEN_KEY, p, r)) return static_cast<LONG>(GetError());
+  if (r.size < 4) return ERROR_GEN_FAILURE;
+  if (result) *result = static_cast<HKEY>(ToHandle(rapi_get_u32(r.data)));
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI CeRegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+                             PHKEY result, LPDWORD disposition) {
+  Payload p;
+  p.U32(FromHandle(key)).Str(subKey);
+  Response r;
+  if (!Send(RAPI_OP_REG_CREATE_KEY, p, r)) return static_cast<LONG>(GetError());
+  if (r.size < 8) return ERROR_GEN_FAILURE;
+  if (result) *result = static_cast<HKEY>(ToHandle(rapi_get_u32(r.data)));
+  if (disposition) *disposition = rapi_get_u32(r.data + 4);
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
+  Payload p;
+  p.U32(FromHandle(key)).Str(name);
+  Response r;
+  if (!Send(RAPI_OP_REG_QUERY_VALUE, p, r)) return static_cast<LONG>(GetError());
+  RapiReader in;
+  rapi_reader_init(&in, r.data, r.size);
+  const uint32_t valueType = rapi_read_u32(&in);
+  uint32_t n = 0;
+  const unsigned char* bytes = rapi_read_bytes(&in, &n);
+  if (in.failed) return ERROR_GEN_FAILURE;
+  if (type) *type = valueType;
+  if (!data) {
+    if (size) *size = n;
+    return ERROR_SUCCESS;
+  }
+  if (!size) return ERROR_INVALID_PARAMETER;
+  const DWORD capacity = *size;
+  *size = n;
+  if (n > capacity) return ERROR_MORE_DATA;
+  std::memcpy(data, bytes, n);
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+  Payload p;
+  p.U32(FromHandle(key)).Str(name).U32(type).Bytes(data, data ? size : 0);
+  Response r;
+  return Send(RAPI_OP_REG_SET_VALUE, p, r) ? ERROR_SUCCESS : static_cast<LONG>(GetError());
+}
+
+LONG WINAPI CeRegCloseKey(HKEY key) {
+  Payload p;
+  p.U32(FromHandle(key));
+  Response r;
+  return Send(RAPI_OP_REG_CLOSE_KEY, p, r) ? ERROR_SUCCESS : static_cast<LONG>(GetError());
+}
+
 }  // extern "C"
