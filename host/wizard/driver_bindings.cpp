@@ -12,6 +12,7 @@
 #include "platform/host_system.h"
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
+#include "prepare/upgrade.h"
 #include "transfer/download.h"
 #include "transfer/image_file.h"
 #include "transfer/port.h"
@@ -21,10 +22,10 @@
 namespace wizard {
 namespace {
 
-// The upgrade preparation is not in this build (host/prepare/upgrade.h).
-bool RunUpgradePreparationNotBuilt() {
-  EndWizard();
-  return false;
+// The driver only looks at whether the wizard goes on.
+bool PrepareUpgrade() {
+  RunUpgradePreparation();
+  return !Wizard.WizardEnded;
 }
 
 // The common controls need initialising only on Windows 95; the Win32 entry
@@ -51,7 +52,7 @@ Operations DefaultOperations() {
   ops.VerifyImageAndDevice = VerifyImageAndDevice;
   ops.ReadImageHeader = [](const char* path) { return wizard::ReadImageHeader(path) != 0; };
   ops.GetImageFileSize = wizard::GetImageFileSize;
-  ops.RunUpgradePreparation = RunUpgradePreparationNotBuilt;
+  ops.RunUpgradePreparation = PrepareUpgrade;
   ops.UpgradeDownloadWorker = UpgradeDownloadWorker;
   ops.ResumeDownloadWorker = ResumeDownloadWorker;
   // Not in this build (host/transfer/backup.h): the backup screen without its
