@@ -42,6 +42,10 @@ class DaemonTest : public ::testing::Test {
     Sim("stop " + dir);
     platform::SetTimeScale(1);
   }
+  // The daemon's command line; its link peers publish into the scratch folder.
+  std::string Serve() const {
+    return "serve " + dir + " --daemon --dosdevices " + scratch.Path() + "/dosdevices --port " + std::to_string(port);
+  }
   int Sim(const std::string& arguments) { return simtest::Run(kProgram + " " + arguments + " >/dev/null 2>&1"); }
   bool Connected() {
     rapi::InitRecord init;
@@ -55,7 +59,7 @@ class DaemonTest : public ::testing::Test {
 
 TEST_F(DaemonTest, ServesStopsAndContinuesAfterARestart) {
   ASSERT_EQ(Sim("create " + dir + " --model 5300 --language JPN --version 2.00.00 --flash-mb 64"), 0);
-  ASSERT_EQ(Sim("serve " + dir + " --daemon --port " + std::to_string(port)), 0);
+  ASSERT_EQ(Sim(Serve()), 0);
   EXPECT_TRUE(std::filesystem::exists(dir + "/daemon.pid"));
   ASSERT_TRUE(Connected());
 
@@ -80,7 +84,7 @@ TEST_F(DaemonTest, ServesStopsAndContinuesAfterARestart) {
   EXPECT_FALSE(rapi::CeGetSystemPowerStatusEx(&status, true));
   EXPECT_FALSE(Connected());
 
-  ASSERT_EQ(Sim("serve " + dir + " --daemon --port " + std::to_string(port)), 0);
+  ASSERT_EQ(Sim(Serve()), 0);
   ASSERT_TRUE(Connected());
   ASSERT_TRUE(rapi::CeGetSystemPowerStatusEx(&status, true));
   EXPECT_EQ(status.ACLineStatus, 0);  // still on battery
@@ -96,9 +100,11 @@ TEST_F(DaemonTest, ServesStopsAndContinuesAfterARestart) {
 
 TEST_F(DaemonTest, ModeChangeSilencesTheRemoteApi) {
   ASSERT_EQ(Sim("create " + dir), 0);
-  ASSERT_EQ(Sim("serve " + dir + " --daemon --port " + std::to_string(port)), 0);
+  ASSERT_EQ(Sim(Serve()), 0);
   ASSERT_EQ(Sim("mode " + dir + " loader"), 0);
   EXPECT_FALSE(Connected());
+  // The daemon runs the loader on the link meanwhile.
+  EXPECT_TRUE(std::filesystem::is_symlink(scratch.Path() + "/dosdevices/com1"));
   ASSERT_EQ(Sim("mode " + dir + " wince"), 0);
   EXPECT_TRUE(Connected());
 }
