@@ -1,0 +1,154 @@
+// The upgrade preparation against the simulated handheld: what is staged,
+// how the agent is started, and what happens around its start.
+#include <filesystem>
+
+#include "checks/identify.h"
+#include "checks/resume_record.h"
+#include "platform/remote_api.h"
+#include "prepare/upgrade.h"
+#include "prepare_fixture.h"
+#include "transfer/port.h"
+#include "wizard/driver.h"
+
+namespace preparetest {
+namespace {
+
+using Walk = std::vector<int>;
+constexpr int kExit = 2;
+
+bool RemoteApiClosed() {
+  rapi::PowerStatus status;
+  return !rapi::CeGetSystemPowerStatusEx(&status, true);
+}
+
+struct ConnectionCase {
+  wizard::Connection connection;
+  char16_t code;
+  const char16_t* loader;
+  const char16_t* otherLoader;
+  const char* loaderFile;
+};
+
+class StagingTest : public PrepareTest, public ::testing::WithParamInterface<ConnectionCase> {};
+
+TEST_P(StagingTest, StagesTheAgentAndOnlyTheChosenLoaderThenStartsTheAgentAndOpensTheLink) {
+  const ConnectionCase& c = GetParam();
+  UseImage("ENG", "1.41.00");
+  ASSERT_TRUE(std::filesystem::exists(languageFolder + "/flash_serial.nb"));
+  ASSERT_TRUE(std::filesystem::exists(languageFolder + "/flash_usb.nb"));
+  Connect(c.connection);
+  // An older agent and loader file from an earlier attempt are on the handheld.
+  PutDeviceFile(u"\\Temp\\Devflash.exe", "an older agent");
+  PutDeviceFile(c.loader, "an older loader");
+
+  wizard::Wizard.UpgradeStarted = true;
+  // Through the driver's binding.
+  EXPECT_TRUE(wizard::DefaultOperations().RunUpgradePreparation());
+
+  EXPECT_EQ(agentStart.starts, 1);
+  EXPECT_EQ(agentStart.commandLine, (std::u16string{c.code, u' ', u'U'}));
+  EXPECT_EQ(DeviceFile(u"\\Temp\\Devflash.exe"), ReadHostFile(languageFolder + "/Devflash.exe"));
+  EXPECT_EQ(DeviceFile(c.loader), ReadHostFile(languageFolder + "/" + c.loaderFile));
+  EXPECT_FALSE(DeviceHas(c.otherLoader));
+  EXPECT_TRUE(ui->Walk().empty());
+  EXPECT_FALSE(wizard::Wizard.WizardEnded);
+  EXPECT_NE(wizard::LinkHandle.load(), nullptr);
+  EXPECT_TRUE(wizard::ReaderReady);
+  EXPECT_TRUE(RemoteApiClosed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Connections, StagingTest,
+    ::testing::Values(ConnectionCase{wizard::Connection::Usb, 2, u"\\Temp\\flash_usb.nb", u"\\Temp\\flash_serial.nb",
+                                     "flash_usb.nb"},
+                      ConnectionCase{wizard::Connection::Serial, 1, u"\\Temp\\flash_serial.nb",
+                                     u"\\Temp\\flash_usb.nb", "flash_serial.nb"}),
+    [](const ::testing::TestParamInfo<ConnectionCase>& info) {
+      return info.param.connection == wizard::Connection::Usb ? "Usb" : "Serial";
+    });
+
+TEST_F(PrepareTest, TheResumeRecordIsWrittenAfterTheAgentStartedAndBeforeActiveSyncIsStopped) {
+  UseImage("ENG", "1.41.00");
+  Connect(wizard::Connection::Usb);
+  Prepare();
+
+  ASSERT_EQ(agentStart.starts, 1);
+  EXPECT_FALSE(agentStart.recordExisted);
+  // Both ActiveSync windows were stopped, each time with the record in place.
+  EXPECT_EQ(ReadHostFile(config / "activesync.log"), "DccMan 1\nWCES Manager Thunk Window 1\n");
+  testsupport::ResetWizardForTest();
+  EXPECT_TRUE(wizard::LoadUpgradeState());
+  EXPECT_EQ(wizard::Wizard.ConnectionType, wizard::Connection::Usb);
+  EXPECT_STREQ(wizard::Wizard.DeviceInfo.Language, "English");
+  EXPECT_EQ(std::string(wizard::Wizard.FlashFile).find(languageFolder), 0u);
+}
+
+struct AgentFault {
+  const char* name;
+  std::function<void(handheld::HandheldState&)> apply;
+};
+
+class AgentStartFailureTest : public PrepareTest, public ::testing::WithParamInterface<AgentFault> {};
+
+TEST_P(AgentStartFailureTest, ShowsError106AndLeavesNoRecord) {
+  UseImage("ENG", "1.41.00");
+  Connect(wizard::Connection::Serial);
+  ASSERT_TRUE(hh->ChangeState(GetParam().apply));
+  ui->Answer(wizard::kProgramFailureScreen, kExit);
+  Prepare();
+
+  EXPECT_EQ(agentStart.starts, 0);
+  EXPECT_EQ(ui->Walk(), (Walk{wizard::kProgramFailureScreen}));
+  EXPECT_TRUE(wizard::Wizard.WizardEnded);
+  EXPECT_EQ(PcRegistry().find("Veltrom"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(config / "activesync.log"));
+  EXPECT_EQ(wizard::LinkHandle.load(), nullptr);
+  EXPECT_TRUE(RemoteApiClosed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, AgentStartFailureTest,
+    ::testing::Values(AgentFault{"NoStart", [](handheld::HandheldState& s) { s.faults.noStart.insert("devflash.exe"); }},
+                      AgentFault{"FailCall",
+                                 [](handheld::HandheldState& s) { s.faults.failCalls.insert("CeCreateProcess"); }}),
+    [](const ::testing::TestParamInfo<AgentFault>& info) { return std::string(info.param.name); });
+
+TEST_F(PrepareTest, AMissingAgentFileIsAnAgentThatCannotStart) {
+  UseImage("ENG", "1.41.00");
+  std::filesystem::remove(languageFolder + "/Devflash.exe");
+  Connect(wizard::Connection::Serial);
+  PutDeviceFile(u"\\Temp\\Devflash.exe", "an older agent");
+  ui->Answer(wizard::kProgramFailureScreen, kExit);
+  Prepare();
+
+  // The older agent was deleted first, so it is not started in its place.
+  EXPECT_EQ(agentStart.starts, 0);
+  EXPECT_FALSE(DeviceHas(u"\\Temp\\Devflash.exe"));
+  EXPECT_EQ(ui->Walk(), (Walk{wizard::kProgramFailureScreen}));
+  EXPECT_EQ(PcRegistry().find("Veltrom"), std::string::npos);
+}
+
+TEST_F(PrepareTest, ALanguageFolderThatCannotBeListedStopsBeforeTheAgent) {
+  UseImage("ENG", "1.41.00");
+  std::snprintf(wizard::Wizard.DeviceInfo.Language, sizeof wizard::Wizard.DeviceInfo.Language, "Missing");
+  Connect(wizard::Connection::Serial);
+  Prepare();
+
+  EXPECT_EQ(agentStart.starts, 0);
+  EXPECT_TRUE(ui->Walk().empty());
+  EXPECT_EQ(PcRegistry().find("Veltrom"), std::string::npos);
+  EXPECT_FALSE(RegHas("Drivers\\NrvDisk", "WindowBase"));  // no settings either
+}
+
+TEST_F(PrepareTest, DoesNothingUnlessTheUpgradeWasStarted) {
+  UseImage("ENG", "1.41.00");
+  Connect(wizard::Connection::Serial);
+  wizard::RunUpgradePreparation();
+
+  EXPECT_EQ(agentStart.starts, 0);
+  EXPECT_FALSE(DeviceHas(u"\\Temp\\Devflash.exe"));
+  EXPECT_FALSE(RemoteApiClosed());
+}
+
+}  // namespace
+}  // namespace preparetest
