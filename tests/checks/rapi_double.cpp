@@ -83,6 +83,16 @@ void FreeInvokeBlock(std::uint8_t* block) {
   delete[] block;
 }
 std::uint32_t CeGetLastError() { return 0; }
+// The handheld's registry is not used by these tests; every call fails.
+std::int32_t CeRegOpenKeyEx(RegKey, const char16_t*, RegKey*) { return kErrorFileNotFound; }
+std::int32_t CeRegCreateKeyEx(RegKey, const char16_t*, RegKey*, std::uint32_t*) { return kErrorFileNotFound; }
+std::int32_t CeRegQueryValueEx(RegKey, const char16_t*, std::uint32_t*, std::uint8_t*, std::uint32_t*) {
+  return kErrorFileNotFound;
+}
+std::int32_t CeRegSetValueEx(RegKey, const char16_t*, std::uint32_t, const std::uint8_t*, std::uint32_t) {
+  return kErrorFileNotFound;
+}
+std::int32_t CeRegCloseKey(RegKey) { return kErrorFileNotFound; }
 
 std::u16string AnsiToDevicePath(const char* text) {
   std::u16string wide;
