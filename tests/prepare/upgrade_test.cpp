@@ -1,5 +1,6 @@
 // The upgrade preparation against the simulated handheld: what is staged,
 // how the agent is started, and what happens around its start.
+#include <algorithm>
 #include <filesystem>
 
 #include "checks/identify.h"
@@ -148,6 +149,46 @@ TEST_F(PrepareTest, DoesNothingUnlessTheUpgradeWasStarted) {
   EXPECT_EQ(agentStart.starts, 0);
   EXPECT_FALSE(DeviceHas(u"\\Temp\\Devflash.exe"));
   EXPECT_FALSE(RemoteApiClosed());
+}
+
+// The folder the wizard starts from (the driver asks for the current folder).
+std::string g_startFolder;
+
+TEST_F(PrepareTest, AFreshUpgradeRunsFromTheChoiceScreenThroughTheDownload) {
+  constexpr int kProceed = 1181, kNext = 1, kUpgrade = 1035, kSerialRadio = 1151;
+  UseImage("ENG", "1.41.00");
+  testsupport::ResetWizardForTest();  // the driver reads everything itself
+  g_startFolder = dist.Path();
+  wizard::Ops.CurrentFolder = [] { return g_startFolder; };
+  // The handheld restarts into its loader once the agent has run: the loader
+  // answers on the serial link.
+  flash = std::make_unique<peers::FileFlashStore>(hh->FlashPath());
+  peers::PeerOptions options;
+  options.dosdevices = config / "romwiz/dosdevices";
+  peer = peers::StartPeer(options, *flash);
+  ASSERT_TRUE(peer);
+  for (int screen : {166}) ui->Answer(screen, kProceed);
+  for (int screen : {103, 121, 161}) ui->Answer(screen, kNext);
+  ui->Answer(wizard::kConnectionTypeScreen, {{kSerialRadio, true}}, kNext);
+  ui->Answer(109, kUpgrade);
+  for (int screen : {124, 125, 130}) ui->Answer(screen, kNext);
+  ui->Answer(167, kProceed);
+  ui->Answer(160, kNext);
+
+  wizard::RunWizard();
+
+  const Walk walk = ui->Walk();
+  const Walk tail(walk.end() - std::min<std::size_t>(walk.size(), 7), walk.end());
+  EXPECT_EQ(tail, (Walk{124, 125, 130, 153, 102, 167, 160}));
+  EXPECT_EQ(agentStart.starts, 1);
+  EXPECT_EQ(agentStart.commandLine, (std::u16string{1, u' ', u'U'}));
+  EXPECT_TRUE(peer->WaitRestarted(5000));
+  // The handheld now runs the image that was sent, and the record is gone.
+  handheld::RomIdentity identity;
+  ASSERT_TRUE(hh->Identity(identity));
+  EXPECT_EQ(identity.version, "1.41.00");
+  EXPECT_EQ(PcRegistry().find("Veltrom"), std::string::npos);
+  EXPECT_EQ(RegNumber("Drivers\\NrvDisk", "Index"), 8u);
 }
 
 }  // namespace
