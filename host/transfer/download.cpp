@@ -227,10 +227,13 @@ void TakeRequest() {
 }
 
 // Sends and tells whether the transfer may go on. A send that fails without
-// an abandon means a dead link: nothing more is sent and the running timer
-// ends the screen.
+// an abandon means a dead link: nothing more is sent, and the message timer
+// (started here, whichever timer ran before) ends the screen.
 bool Send(const void* data, std::uint32_t length) {
-  return SendBytes(data, length) && !Abandoned();
+  bool sent = SendBytes(data, length);
+  if (Abandoned()) return false;
+  if (!sent) StartTimer(kMessageTimer, kMessageTimerMs);
+  return sent;
 }
 
 int RunLoaderProtocol(std::uint64_t fileSize) {

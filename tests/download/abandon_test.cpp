@@ -1,6 +1,8 @@
 // Abandon by the progress screen's timers: what the wizard is told, what the
 // worker still does afterwards (nothing), and who frees the buffers and the
 // image file (exactly one side, once).
+#include <chrono>
+
 #include "download_fixture.h"
 #include "transfer/download.h"
 #include "transfer/port.h"
@@ -79,6 +81,22 @@ TEST_F(AbandonTest, AnAbandonDuringASendStopsTheWorkerWhichFreesTheBuffersOnce) 
   // The after-transfer screen's shutdown finds nothing more to free.
   wizard::ShutDownTransfer();
   EXPECT_EQ(wizard::TransferReleases(), before + 1);
+}
+
+TEST_F(AbandonTest, ADeadLinkStillEndsTheProgressScreenByItsTimer) {
+  UseImage(Payload(0x80000));
+  Line();
+  StartMessageLink();
+  // The port is gone before the wake-up (not an abandon): nothing can be sent.
+  wizard::ShutDownLink();
+  wizard::Workers.StopWorkers = false;
+  auto result = ShowProgress(false);
+  bool ended = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!ended) wizard::EndWizard();  // lets the screen go, so that the test can end
+  ASSERT_TRUE(ended) << "the screen stayed up";
+  EXPECT_EQ(result.get(), 2);
+  EXPECT_GT(wizard::Workers.BytesToSend, wizard::kLoaderBlockBytes);
+  EXPECT_EQ(sent_, 0u);
 }
 
 TEST_F(AbandonTest, AfterSuccessTheBuffersWaitForTheAfterTransferScreen) {
