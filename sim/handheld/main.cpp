@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "daemon.h"
+#include "devflash_program.h"
 #include "distribution.h"
 #include "handheld.h"
 #include "rapi_service.h"
@@ -297,6 +298,7 @@ int main(int argc, char** argv) {
   Args args;
   if (!Parse(argc, argv, args) || args.positional.empty()) return Usage();
   const std::string command = argv[1];
+  RegisterDevflashProgram();
   if (command == "create") return Create(args);
   if (command == "distribution") return Distribution(args);
   if (command == "serve") return Serve(args);

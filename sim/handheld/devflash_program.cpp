@@ -1,0 +1,256 @@
+#include "devflash_program.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "flash/flash_driver.h"
+#include "handheld.h"
+#include "loader/install.h"
+#include "platform/hosted/hosted_handheld.h"
+#include "rapi_protocol.h"
+#include "sim/soc/soc.h"
+#include "startup/agent_state.h"
+#include "startup/hardware_map.h"
+#include "startup/windows_phase.h"
+
+namespace handheld {
+namespace {
+
+// The instance handle the agent is given; only passed back to LoadString.
+void* const kAgentInstance = reinterpret_cast<void*>(0x10000);
+constexpr std::uint16_t kCommandUsb = 2;  // first command-line character for a USB link
+
+// What the agent sees of the handheld, taken while the handheld is locked.
+struct AgentSetup {
+  std::string folder;
+  soc::Board board;
+  std::vector<std::uint8_t> flash;
+  hosted::HostedHandheld os;
+  std::u16string commandLine;
+};
+
+// The HAL's language name for the ROM's language code.
+std::u16string HalLanguageName(const std::string& code) {
+  static const std::pair<const char*, const char16_t*> kNames[] = {
+      {"ENG", u"ENGLISH"},  {"FRE", u"FRENCH"},   {"GER", u"DEUTSCH"},
+      {"ITA", u"ITALIAN"},  {"SPA", u"SPANISH"},  {"JPN", u"JAPANESE"},
+      {"CHS", u"SIMPLE CHINESE"}, {"CHT", u"TRADITIONAL CHINESE"},
+  };
+  const std::string upper = LowerAscii(code);
+  for (const auto& [c, name] : kNames)
+    if (LowerAscii(c) == upper) return name;
+  return u"ENGLISH";
+}
+
+// The chips behind a flash.bin of `bytes`: the model's chip count, the device
+// code whose size matches, else the board's chip stretched to that size (a
+// handheld created with another flash size still runs the agent).
+bool FitFlash(soc::Board& board, std::size_t bytes, std::string& error) {
+  const std::size_t chips = static_cast<std::size_t>(board.flash.chips);
+  if (bytes < kMinimumRomSize || bytes % chips != 0) {
+    error = "flash.bin has " + std::to_string(bytes) + " bytes, too few for the loader block";
+    return false;
+  }
+  const std::size_t perChip = bytes / chips;
+  for (std::uint16_t code : {0x16, 0x17, 0x18}) {
+    if (soc::GeometryForDevice(code).chipBytes == perChip) {
+      board.flash.deviceCode = code;
+      return true;
+    }
+  }
+  const std::uint32_t block = soc::GeometryForDevice(board.flash.deviceCode).blockBytes;
+  if (perChip % block != 0 || perChip > 0xFFFFFFFFu) {
+    error = "flash.bin is not a whole number of flash blocks";
+    return false;
+  }
+  board.flash.chipBytes = static_cast<std::uint32_t>(perChip);
+  return true;
+}
+
+// \Temp's entries as the agent's file search sees them.
+void CopyTempFolder(Handheld& handheld, hosted::HostedHandheld& os) {
+  std::vector<FindEntry> entries;
+  if (handheld.Fs().Find(u"\\Temp\\*.*", entries) != 0) return;
+  for (const FindEntry& entry : entries) {
+    const std::u16string path = u"\\Temp\\" + Utf8ToUtf16(entry.name);
+    hosted::HostedFile& file = os.files[path];
+    file.attributes = entry.attributes;
+    if (entry.attributes & kAttrDirectory) continue;
+    // A file that cannot be read opens, as far as the agent can tell, never.
+    file.openFails = !handheld.ReadDeviceFile(path, file.bytes);
+  }
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool PrepareAgent(Handheld& handheld, const std::u16string& commandLine, AgentSetup& setup, std::string& error) {
+  setup.folder = handheld.Folder();
+  setup.commandLine = commandLine;
+  RomIdentity identity;
+  const bool known = handheld.Identity(identity);
+  // The OEM information names the model; the agent looks for the number.
+  const bool model5300 = known && identity.modelId.find("5300") != std::string::npos &&
+                         identity.modelId.find("5800") == std::string::npos;
+  setup.board = model5300 ? soc::Board5300() : soc::Board5800();
+  setup.os.oemInfo = u"Lumo Pocket PC " + Utf8ToUtf16(known ? identity.modelId : std::string());
+  setup.os.halLanguage = HalLanguageName(known ? identity.language : std::string());
+  std::copy(setup.board.halInfo.begin(), setup.board.halInfo.end(), setup.os.halInformation.begin());
+  if (!ReadWholeFile(handheld.FlashPath(), setup.flash)) {
+    error = "cannot read " + handheld.FlashPath();
+    return false;
+  }
+  if (!FitFlash(setup.board, setup.flash.size(), error)) return false;
+  CopyTempFolder(handheld, setup.os);
+  return true;
+}
+
+// Whole file replaced at once: a reader sees the old flash or the new one.
+bool WriteFlashFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  const std::string temp = path + ".agent.tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) return false;
+  }
+  return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+std::uint32_t LittleEndian32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+}
+
+// What the boot code does after the reset: a loader record naming a model
+// starts the loader in the loader block; anything else boots Windows CE.
+bool LoaderRecordPresent(const std::vector<std::uint8_t>& flash) {
+  if (flash.size() < kLoaderRecordOffset + kLoaderRecordBytes) return false;
+  const std::uint32_t model = LittleEndian32(flash, kLoaderRecordOffset + 4);
+  return model == static_cast<std::uint32_t>(kModel5800) || model == static_cast<std::uint32_t>(kModel5300);
+}
+
+// The handheld after the agent's end: flash written back, mode changed.
+void Restart(const AgentSetup& setup, const std::vector<std::uint8_t>& flash, AgentEnd end, DevflashRun& run) {
+  if (!WriteFlashFile(setup.folder + "/flash.bin", flash)) {
+    run.error = "cannot write flash.bin";
+    std::cerr << "handheld-sim: Devflash.exe: " << run.error << "\n";
+  }
+  const bool loader = end == AgentEnd::Reset && LoaderRecordPresent(flash);
+  // The boot code starts the loader block's loader; the link the agent was
+  // told of names it when the block carries no tag.
+  const bool usb = !setup.commandLine.empty() && setup.commandLine[0] == kCommandUsb;
+  UpdateState(setup.folder, [&](HandheldState& s) {
+    if (end == AgentEnd::Hung) {
+      s.mode = Mode::Off;
+    } else if (loader) {
+      s.mode = Mode::Loader;
+      s.usbLink = usb;
+    } else {
+      s.mode = Mode::WinCE;
+    }
+  });
+}
+
+// The agent's state (Agent, FlashDriver) is process-wide.
+std::mutex& AgentLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+DevflashRun RunAgent(AgentSetup& setup) {
+  std::lock_guard<std::mutex> one(AgentLock());
+  DevflashRun run;
+  soc::Soc soc(setup.board);
+  soc.Flash().Load(setup.flash);
+  std::vector<std::uint8_t>().swap(setup.flash);  // the Soc holds the flash now
+  {
+    soc::ScopedBus bus(soc);
+    hosted::ScopedServices services(setup.os);
+    ResetAgentState();
+    ResetFlashDriver();
+    try {
+      DevflashMain(kAgentInstance, setup.commandLine.c_str());
+      run.end = AgentEnd::GaveUp;
+    } catch (const soc::DeviceReset&) {
+      run.end = AgentEnd::Reset;
+    } catch (const soc::BusFault& fault) {
+      run.end = AgentEnd::Hung;
+      run.error = fault.what();
+      std::cerr << "handheld-sim: Devflash.exe hung the handheld: " << fault.what() << "\n";
+    }
+  }
+  run.debugPort = soc.DebugText();
+  run.systemDebug = hosted::DebugText(setup.os);
+  if (run.end != AgentEnd::GaveUp) Restart(setup, soc.Flash().Contents(), run.end, run);
+  return run;
+}
+
+// Agents started by StartDevflash and not yet ended.
+struct Running {
+  std::mutex lock;
+  std::condition_variable ended;
+  int count = 0;
+};
+
+Running& RunningAgents() {
+  static Running running;
+  return running;
+}
+
+}  // namespace
+
+void RegisterDevflashProgram() { RegisterProgram("Devflash.exe", StartDevflash); }
+
+std::uint32_t StartDevflash(const ProgramStart& start) {
+  auto setup = std::make_unique<AgentSetup>();
+  std::string error;
+  if (!PrepareAgent(start.handheld, start.commandLine, *setup, error)) {
+    std::cerr << "handheld-sim: Devflash.exe does not start: " << error << "\n";
+    return RAPI_ERROR_BAD_EXE_FORMAT;
+  }
+  Running& running = RunningAgents();
+  {
+    std::lock_guard<std::mutex> guard(running.lock);
+    ++running.count;
+  }
+  // The thread owns its snapshot and reaches the handheld only through its
+  // folder (flash.bin replaced whole, state.txt by UpdateState), so it may
+  // outlive the Handheld object of a daemon that stops meanwhile.
+  std::thread([setup = std::move(setup)] {
+    RunAgent(*setup);
+    Running& r = RunningAgents();
+    std::lock_guard<std::mutex> guard(r.lock);
+    --r.count;
+    r.ended.notify_all();
+  }).detach();
+  return 0;
+}
+
+DevflashRun RunDevflash(Handheld& handheld, const std::u16string& commandLine) {
+  AgentSetup setup;
+  DevflashRun run;
+  {
+    std::lock_guard<std::mutex> guard(handheld.Lock());
+    if (!PrepareAgent(handheld, commandLine, setup, run.error)) return run;
+  }
+  return RunAgent(setup);
+}
+
+void WaitForDevflash() {
+  Running& running = RunningAgents();
+  std::unique_lock<std::mutex> guard(running.lock);
+  running.ended.wait(guard, [&] { return running.count == 0; });
+}
+
+}  // namespace handheld
