@@ -44,19 +44,35 @@ constexpr const char* kWindowsMediaShortcut = "Windows Media.lnk";
 struct ButtonRow {
   const char* lang;  // null: every other code (English)
   const char16_t* folder;
-  const char16_t* shortcuts[kButtonCount];
   const char16_t* namePrefix;
+  const char16_t* shortcuts[kButtonCount];
 };
 
 constexpr ButtonRow kButtonRows[] = {
-    {"CHT", u"\\Windows\\AppButtons\\", {u"行事曆.lnk", u"連絡人.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"錄音.lnk"}, u"功能鍵 "},
-    {"CHS", u"\\Windows\\AppButtons\\", {u"日程表.lnk", u"联系人.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"录音.lnk"}, u"按键 "},
-    {"JPN", u"\\Windows\\AppButtons\\", {u"予定表.lnk", u"連絡先.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"ﾎﾞｲｽ ﾚｺｰﾀﾞｰ.lnk"}, u"ﾎﾞﾀﾝ "},
-    {"FRE", u"\\Windows\\BoutonsApp\\", {u"Calendrier.lnk", u"Contacts.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"Enregistrement.lnk"}, u"Bouton "},
-    {"GER", u"\\Windows\\AppButtons\\", {u"Kalender.lnk", u"Kontakte.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"Record.lnk"}, u"Taste "},
-    {"ITA", u"\\Windows\\PulsantiApp\\", {u"Calendario.lnk", u"Contatti.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"Voice Recorder.lnk"}, u"Pulsante "},
-    {"SPA", u"\\Windows\\BotonesApl\\", {u"Calendario.lnk", u"Contactos.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"Grabadora.lnk"}, u"Botón "},
-    {nullptr, u"\\Windows\\AppButtons\\", {u"Calendar.lnk", u"Contacts.lnk", u"Pallimo.lnk", u"Ostrand.lnk", u"Record.lnk"}, u"Button "},
+    {"CHT", u"\\Windows\\AppButtons\\", u"功能鍵 ",
+     {u"行事曆.lnk", u"連絡人.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"錄音.lnk"}},
+    {"CHS", u"\\Windows\\AppButtons\\", u"按键 ",
+     {u"日程表.lnk", u"联系人.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"录音.lnk"}},
+    {"JPN", u"\\Windows\\AppButtons\\", u"ﾎﾞﾀﾝ ",
+     {u"予定表.lnk", u"連絡先.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"ﾎﾞｲｽ ﾚｺｰﾀﾞｰ.lnk"}},
+    {"FRE", u"\\Windows\\BoutonsApp\\", u"Bouton ",
+     {u"Calendrier.lnk", u"Contacts.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"Enregistrement.lnk"}},
+    {"GER", u"\\Windows\\AppButtons\\", u"Taste ",
+     {u"Kalender.lnk", u"Kontakte.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"Record.lnk"}},
+    {"ITA", u"\\Windows\\PulsantiApp\\", u"Pulsante ",
+     {u"Calendario.lnk", u"Contatti.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"Voice Recorder.lnk"}},
+    {"SPA", u"\\Windows\\BotonesApl\\", u"Botón ",
+     {u"Calendario.lnk", u"Contactos.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"Grabadora.lnk"}},
+    {nullptr, u"\\Windows\\AppButtons\\", u"Button ",
+     {u"Calendar.lnk", u"Contacts.lnk", u"Pallimo.lnk",
+      u"Ostrand.lnk", u"Record.lnk"}},
 };
 
 constexpr const char16_t* kButtonKeys[kButtonCount] = {
@@ -88,12 +104,43 @@ struct StartMenuRow {
 };
 
 constexpr StartMenuRow kStartMenuRows[] = {
-    {"ENG", u"\\Windows\\Start Menu\\Programs\\", u"\\Windows\\Start Menu\\Settings\\", "Brannock.lnk", "Corvell.lnk", "Auto Run.lnk", "Microphone AGC.lnk", "Backup.lnk", "Expansion Pack.lnk", "Main", "Utilities", "PIM"},
-    {"JPN", u"\\Windows\\ｽﾀｰﾄ ﾒﾆｭｰ\\ﾌﾟﾛｸﾞﾗﾑ\\", u"\\Windows\\ｽﾀｰﾄ ﾒﾆｭｰ\\ﾌﾟﾛｸﾞﾗﾑ\\", "Brannock.lnk", "Corvell.lnk", "Auto Run.lnk", "Microphone AGC.lnk", "Backup.lnk", "Expansion Pack.lnk", "Main", "Utilities", "PIM"},
-    {"FRE", u"\\Windows\\Menu Démarrer\\Programmes\\", u"\\Windows\\Menu Démarrer\\Paramètres\\", "Brannick.lnk", "Informations d'inventaire.lnk", "Auto Run.lnk", "Microphone AGC.lnk", "Sauvegarde.lnk", "Module d'extension.lnk", "Groupe Principal", "Utilitaires", "GIP"},
-    {"GER", u"\\Windows\\Startmenü\\Programme\\", u"\\Windows\\Startmenü\\Einstellungen\\", "Brannock.lnk", "Bestands-Manager.lnk", "Autorun.lnk", "Mikrofon-AGC.lnk", "Sichern.lnk", "Expansion Pack.lnk", "Hauptgruppe", "Utilities", "Pim"},
-    {"ITA", u"\\Windows\\Start Menu\\Programmi\\", u"\\Windows\\Start Menu\\Impostazioni\\", "Brannock.lnk", "Asset Viewer.lnk", "Auto Run.lnk", "Microfono AGC.lnk", "Backup.lnk", "Modulo di espansione.lnk", "Principale", "Utility", "Pim"},
-    {"SPA", u"\\Windows\\Menú Inicio\\Programas\\", u"\\Windows\\Menú Inicio\\Configuración\\", "Brannock.lnk", "Visor de activos.lnk", "Ejecuci\xF3n autom\xE1tica.lnk", "Micr\xF3" "fono AGC.lnk", "Copia de Seguridad.lnk", "Paquete de expansi\xF3n.lnk", "Principal", "Utilidades", "Pim"},
+    {"ENG",
+     u"\\Windows\\Start Menu\\Programs\\",
+     u"\\Windows\\Start Menu\\Settings\\",
+     "Brannock.lnk", "Corvell.lnk", "Auto Run.lnk", "Microphone AGC.lnk",
+     "Backup.lnk", "Expansion Pack.lnk",
+     "Main", "Utilities", "PIM"},
+    {"JPN",
+     u"\\Windows\\ｽﾀｰﾄ ﾒﾆｭｰ\\ﾌﾟﾛｸﾞﾗﾑ\\",
+     u"\\Windows\\ｽﾀｰﾄ ﾒﾆｭｰ\\ﾌﾟﾛｸﾞﾗﾑ\\",  // its Settings folder is the Programs folder
+     "Brannock.lnk", "Corvell.lnk", "Auto Run.lnk", "Microphone AGC.lnk",
+     "Backup.lnk", "Expansion Pack.lnk",
+     "Main", "Utilities", "PIM"},
+    {"FRE",
+     u"\\Windows\\Menu Démarrer\\Programmes\\",
+     u"\\Windows\\Menu Démarrer\\Paramètres\\",
+     "Brannick.lnk", "Informations d'inventaire.lnk", "Auto Run.lnk", "Microphone AGC.lnk",
+     "Sauvegarde.lnk", "Module d'extension.lnk",
+     "Groupe Principal", "Utilitaires", "GIP"},
+    {"GER",
+     u"\\Windows\\Startmenü\\Programme\\",
+     u"\\Windows\\Startmenü\\Einstellungen\\",
+     "Brannock.lnk", "Bestands-Manager.lnk", "Autorun.lnk", "Mikrofon-AGC.lnk",
+     "Sichern.lnk", "Expansion Pack.lnk",
+     "Hauptgruppe", "Utilities", "Pim"},
+    {"ITA",
+     u"\\Windows\\Start Menu\\Programmi\\",
+     u"\\Windows\\Start Menu\\Impostazioni\\",
+     "Brannock.lnk", "Asset Viewer.lnk", "Auto Run.lnk", "Microfono AGC.lnk",
+     "Backup.lnk", "Modulo di espansione.lnk",
+     "Principale", "Utility", "Pim"},
+    {"SPA",
+     u"\\Windows\\Menú Inicio\\Programas\\",
+     u"\\Windows\\Menú Inicio\\Configuración\\",
+     // "Ejecución automática.lnk", "Micrófono AGC.lnk", "Paquete de expansión.lnk"
+     "Brannock.lnk", "Visor de activos.lnk", "Ejecuci\xF3n autom\xE1tica.lnk", "Micr\xF3" "fono AGC.lnk",
+     "Copia de Seguridad.lnk", "Paquete de expansi\xF3n.lnk",
+     "Principal", "Utilidades", "Pim"},
 };
 
 bool SameCode(const char* a, const char* b) {
