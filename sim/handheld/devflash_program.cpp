@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -90,10 +89,11 @@ void CopyTempFolder(Handheld& handheld, hosted::HostedHandheld& os) {
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  bytes.resize(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())));
 }
 
 bool PrepareAgent(Handheld& handheld, const std::u16string& commandLine, AgentSetup& setup, std::string& error) {

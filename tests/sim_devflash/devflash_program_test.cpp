@@ -31,6 +31,14 @@ const std::u16string kSerialCommand = {1, u' ', u'U'};
 
 using Bytes = std::vector<std::uint8_t>;
 
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  Bytes bytes(in ? static_cast<std::size_t>(in.tellg()) : 0);
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
+}
+
 Bytes Slice(const Bytes& bytes, std::uint32_t offset, std::uint32_t length) {
   return Bytes(bytes.begin() + offset, bytes.begin() + offset + length);
 }
@@ -48,7 +56,7 @@ class DevflashProgram : public ::testing::Test {
     simtest::MakeHandheld(folder->Path() + "/hh", options);
     hh = std::make_unique<handheld::Handheld>(folder->Path() + "/hh");
 
-    Bytes flash = simtest::ReadHostFile(hh->FlashPath());
+    Bytes flash = ReadFile(hh->FlashPath());
     for (std::uint32_t i = kLoaderOffset; i < kLoaderBlockEnd; ++i) flash[i] = static_cast<std::uint8_t>(i * 7 + 3);
     std::ofstream(hh->FlashPath(), std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
@@ -70,7 +78,7 @@ class DevflashProgram : public ::testing::Test {
     }
   }
 
-  Bytes Flash() const { return simtest::ReadHostFile(hh->FlashPath()); }
+  Bytes Flash() const { return ReadFile(hh->FlashPath()); }
 
   // Every byte outside [from, to) is as before.
   void ExpectUnchangedOutside(const Bytes& flash, std::uint32_t from, std::uint32_t to) const {
@@ -92,7 +100,7 @@ class DevflashProgram : public ::testing::Test {
 // Started as romwiz starts it: CeCreateProcess returns at once, the agent
 // runs on and resets the handheld into the USB loader.
 TEST_F(DevflashProgram, UsbUpgradeOn5800StartsTheUsbLoader) {
-  MakeHandheld(5800, 32);
+  MakeHandheld(5800, 16);
   handheld::RegisterDevflashProgram();
   handheld::Session session;
   handheld::ProcessIds ids;
@@ -105,7 +113,7 @@ TEST_F(DevflashProgram, UsbUpgradeOn5800StartsTheUsbLoader) {
 
   const Bytes flash = Flash();
   ExpectInstalled(flash, usbLoader, {0x00, 0x00, 0x08, 0xAC, 0x10, 0x00, 0x00, 0x00});
-  // Two 128 KiB chips: one 256 KiB unit block holds both, erased around them.
+  // Two chips with 128 KiB blocks: one 256 KiB unit block holds both.
   ExpectUnchangedOutside(flash, kLoaderOffset, kLoaderBlockEnd);
   EXPECT_EQ(Slice(flash, kLoaderOffset + kLoaderBytes, 0x10000), Bytes(0x10000, 0xFF));
   EXPECT_EQ(Slice(flash, kRecordOffset + 8, 0x100), Bytes(0x100, 0xFF));
@@ -115,7 +123,7 @@ TEST_F(DevflashProgram, UsbUpgradeOn5800StartsTheUsbLoader) {
 }
 
 TEST_F(DevflashProgram, SerialUpgradeOn5300StartsTheSerialLoader) {
-  MakeHandheld(5300, 16);
+  MakeHandheld(5300, 8);
   const handheld::DevflashRun run = handheld::RunDevflash(*hh, kSerialCommand);
   ASSERT_EQ(run.end, AgentEnd::Reset) << run.error << run.debugPort;
   EXPECT_NE(run.debugPort.find("Get ABX OK!!"), std::string::npos) << run.debugPort;
@@ -165,7 +173,7 @@ TEST_F(DevflashProgram, GivingUpLeavesTheHandheldInWindowsCe) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     folder = std::make_unique<simtest::ScratchFolder>();
-    MakeHandheld(c.model, 16, c.loaderFiles, c.modelId);
+    MakeHandheld(c.model, 8, c.loaderFiles, c.modelId);
     const handheld::DevflashRun run = handheld::RunDevflash(*hh, c.command);
     EXPECT_EQ(run.end, AgentEnd::GaveUp);
     const std::string& debug = c.onDebugPort ? run.debugPort : run.systemDebug;
@@ -177,7 +185,7 @@ TEST_F(DevflashProgram, GivingUpLeavesTheHandheldInWindowsCe) {
 
 // A flash.bin the simulated chips cannot hold: the program does not start.
 TEST_F(DevflashProgram, UnusableFlashDoesNotStart) {
-  MakeHandheld(5800, 32);
+  MakeHandheld(5800, 16);
   std::ofstream(hh->FlashPath(), std::ios::binary | std::ios::trunc).write("\xFF", 1);
   handheld::Session session;
   handheld::ProcessIds ids;
