@@ -13,6 +13,7 @@
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
 #include "prepare/device_files.h"
+#include "transfer/download.h"
 #include "transfer/image_file.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
@@ -164,8 +165,9 @@ bool FindFolderImage() {
 
 // The checksum of an open image: header bytes 0..17, then every byte after
 // the header. False when the file cannot be read to its end.
-bool SumImage(pc::File* image, std::uint16_t& sum) {
+bool SumImage(pc::File* image, std::uint16_t& sum, std::uint64_t& payloadBytes) {
   std::vector<std::uint8_t> buffer(kChecksumChunkBytes);
+  payloadBytes = 0;
   std::size_t header = 0;
   while (header < kImageHeaderSize) {
     long got = pc::ReadFile(image, buffer.data() + header, kImageHeaderSize - header);
@@ -178,6 +180,7 @@ bool SumImage(pc::File* image, std::uint16_t& sum) {
     if (got < 0) return false;
     if (got == 0) return true;
     sum = AddToChecksum(sum, buffer.data(), static_cast<std::size_t>(got));
+    payloadBytes += static_cast<std::uint64_t>(got);
   }
 }
 
@@ -364,7 +367,10 @@ bool VerifyImageAndDevice() {
     return false;
   }
   std::uint16_t sum = 0;
-  bool summed = SumImage(image, sum);
+  std::uint64_t payloadBytes = 0;
+  // A payload without its boot block and loader block cannot be downloaded:
+  // it is refused here, before the handheld is touched, like a corrupt image.
+  bool summed = SumImage(image, sum, payloadBytes) && payloadBytes >= kMinimumPayload;
   pc::CloseFile(image);
   if (!ProbeDeviceType()) {
     screens::CloseWaitScreen(verifying);

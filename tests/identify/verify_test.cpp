@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "checks/identify.h"
+#include "platform/pc_files.h"
 #include "sim_fixture.h"
 #include "transfer/image_file.h"
 #include "wizard/driver.h"
@@ -104,6 +105,31 @@ TEST_F(Verify, AHeaderWithAnotherChecksumFails) {
   std::snprintf(wizard::ImageHeader.ImageChecksumText, sizeof wizard::ImageHeader.ImageChecksumText, "0a1F");
   EXPECT_FALSE(wizard::VerifyImageAndDevice());
   EXPECT_FALSE(Wizard.WizardEnded);
+}
+
+// An image with a right checksum whose payload is `payloadBytes` long.
+std::string WriteSmallImage(const std::string& folder, std::size_t payloadBytes) {
+  std::string path = folder + "/small.nbf";
+  std::vector<std::uint8_t> payload(payloadBytes, 0xA5);
+  pc::File* file = pc::OpenFile(path.c_str(), pc::OpenMode::CreateAlways);
+  EXPECT_TRUE(file != nullptr);
+  EXPECT_TRUE(pc::SeekFile(file, wizard::kImageHeaderSize));
+  EXPECT_TRUE(pc::WriteFile(file, payload.data(), payload.size()));
+  wizard::WriteImageHeader(file, Wizard.DeviceInfo.ModelID, Wizard.DeviceInfo.Lang, Wizard.DeviceInfo.Version,
+                           wizard::AddToChecksum(0, payload.data(), payload.size()));
+  pc::CloseFile(file);
+  return path;
+}
+
+TEST_F(Verify, APayloadWithoutItsLoaderBlockIsRefusedLikeACorruptImage) {
+  for (std::size_t payload : {std::size_t{0x80000} - 1, std::size_t{0x80000}}) {
+    std::string path = WriteSmallImage(LanguageFolder(), payload);
+    std::snprintf(Wizard.FlashFile, sizeof Wizard.FlashFile, "%s", path.c_str());
+    ASSERT_NE(wizard::ReadImageHeader(Wizard.FlashFile), 0);
+    // Only the 512 KB payload holds the boot block and the loader block.
+    EXPECT_EQ(wizard::VerifyImageAndDevice(), payload == 0x80000) << payload;
+    EXPECT_FALSE(Wizard.WizardEnded);  // the driver shows "ERROR 102"
+  }
 }
 
 TEST_F(Verify, AStaleProbeResultIsDeletedBeforeTheProbe) {
