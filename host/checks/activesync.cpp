@@ -36,15 +36,6 @@ constexpr const char16_t* kClockFunction = u"SetSysTime";
 
 constexpr std::size_t kCopyChunk = 256;
 
-bool EqualNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
-
 // Finds the "SerialPort" text; false when there is none that fits.
 bool FindSerialPortText(pcreg::Key* key, char (&text)[kEnumDataCapacity + 1]) {
   for (std::uint32_t index = 0; index < kMaxIndexesVisited; ++index) {

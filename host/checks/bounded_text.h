@@ -1,6 +1,8 @@
-// Bounded copies of 8-bit texts into the wizard's fixed-size fields. Every
-// copy leaves a terminator inside the destination; a text that does not fit
-// is reported so that callers can skip it instead of truncating silently.
+// Bounded copies of 8-bit texts into the wizard's fixed-size fields, and the
+// one case-insensitive comparison the wizard uses for names, codes and
+// registry value names. Every copy leaves a terminator inside the
+// destination; a text that does not fit is reported so that callers can skip
+// it instead of truncating silently.
 #pragma once
 #include <cstddef>
 #include <cstring>
@@ -34,6 +36,16 @@ inline void CopyTextTruncated(char* target, std::size_t capacity, const char* so
   std::size_t length = BoundedLength(source, capacity - 1);
   std::memcpy(target, source, length);
   target[length] = 0;
+}
+
+// True when the two texts are equal, ASCII letters compared without regard to
+// case (as Windows compares names and codes); false when either is null.
+inline bool EqualNoCase(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return false;
+  auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (; *a != 0 && *b != 0; ++a, ++b)
+    if (upper(*a) != upper(*b)) return false;
+  return *a == *b;
 }
 
 }  // namespace wizard

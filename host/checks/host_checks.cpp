@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "checks/bounded_text.h"
 #include "platform/pc_registry.h"
 
 namespace wizard {
@@ -14,15 +15,6 @@ constexpr std::uint32_t kMinimumActiveSync = 35;  // version 3.5 as major x 10 +
 constexpr const char* kWindowsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 constexpr const char* kWindowsNtKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr const char* kActiveSyncKey = "SOFTWARE\\Microsoft\\Windows CE Services";
-
-bool EqualNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
 
 // Reads a text value into `text` (kTextBufferSize bytes). A string stored
 // without its terminating NUL is terminated here before anyone compares it;

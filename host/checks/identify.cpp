@@ -36,17 +36,10 @@ void Fatal(int screen) {
   EndWizard();
 }
 
-bool SameNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
-  }
-  return *a == *b;
-}
-
 bool EndsWithNoCase(const std::string& name, const char* suffix) {
   std::size_t length = std::strlen(suffix);
   // A name shorter than the suffix cannot end with it (and is never read before its start).
-  return name.size() >= length && SameNoCase(name.c_str() + name.size() - length, suffix);
+  return name.size() >= length && EqualNoCase(name.c_str() + name.size() - length, suffix);
 }
 
 template <std::size_t N>
@@ -191,7 +184,7 @@ void StageProbeProgram() {
   std::vector<pc::DirEntry> entries;
   if (!LanguageFolder(folder) || !pc::ListFolder(folder.c_str(), entries)) return;
   for (const pc::DirEntry& entry : entries) {
-    if ((entry.attributes & pc::kAttributeDirectory) || !SameNoCase(entry.name.c_str(), kProbeName)) continue;
+    if ((entry.attributes & pc::kAttributeDirectory) || !EqualNoCase(entry.name.c_str(), kProbeName)) continue;
     if (JoinPath(path, {folder, entry.name})) StageFileOnDevice(path.c_str(), kProbeDevicePath, kProbeName);
     return;
   }
@@ -271,7 +264,7 @@ bool ParseAssetData(const std::uint8_t* data, std::size_t length, AssetFields& f
     fields.VersionString[i] = u ? static_cast<char>(u & 0xFF) : kZeroUnitMark;
   }
   for (const char* faulty : kFaultyVersions) {
-    if (SameNoCase(fields.VersionString, faulty)) fields.VersionString[kFaultyVersionRepairAt] = '1';
+    if (EqualNoCase(fields.VersionString, faulty)) fields.VersionString[kFaultyVersionRepairAt] = '1';
   }
   return true;
 }

@@ -28,15 +28,6 @@ constexpr std::uint32_t kDataCapacity = 260;
 // fails every index from holding the wizard in an endless loop.
 constexpr std::uint32_t kMaxIndexesVisited = 4096;
 
-bool EqualNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-    char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
-
 void SetDword(pcreg::Key* key, const char* name, std::uint32_t value) {
   pcreg::SetValue(key, name, pcreg::kTypeDword, &value, sizeof value);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "checks/activesync.h"
+#include "checks/bounded_text.h"
 #include "checks/identify.h"
 #include "checks/resume_record.h"
 #include "platform/clock.h"
@@ -19,14 +20,6 @@ namespace wizard {
 namespace {
 
 constexpr char16_t kCommandLineMode = u'U';
-
-bool SameNameNoCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return i == a.size() && b[i] == 0;
-}
 
 // The text of a fixed-size field, read no further than the field.
 template <std::size_t N>
@@ -55,7 +48,7 @@ bool StageAgentFiles(const char* loaderName) {
     // Any folder is passed over, whatever its other attribute bits: only
     // files are staged.
     if (entry.attributes & pc::kAttributeDirectory) continue;
-    if (!SameNameNoCase(entry.name, kAgentFileName) && !SameNameNoCase(entry.name, loaderName)) continue;
+    if (!EqualNoCase(entry.name.c_str(), kAgentFileName) && !EqualNoCase(entry.name.c_str(), loaderName)) continue;
     std::string pcPath, devicePath;
     if (!StagingPaths(folder, entry.name, pcPath, devicePath)) continue;
     StageFileOnDevice(pcPath.c_str(), devicePath.c_str(), entry.name.c_str());  // results are not examined

@@ -27,14 +27,6 @@ constexpr LanguageEntry kLanguages[] = {
     {"ITA", "Italian"}, {"SPA", "Spanish"},  {"CHT", "TChinese"}, {"CHS", "SChinese"},
 };
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (Upper(*a) != Upper(*b)) return false;
-  return *a == *b;
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 
+#include "checks/bounded_text.h"
 #include "platform/text_resources.h"
 
 namespace wizard {
@@ -61,15 +62,6 @@ int IndexOf(int englishId) {
     if (kSlots[middle].id < englishId) low = middle + 1; else high = middle - 1;
   }
   return -1;
-}
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameText(const char* a, const char* b) {
-  if (a == nullptr || b == nullptr) return false;
-  for (; *a != 0 && *b != 0; ++a, ++b)
-    if (Lower(*a) != Lower(*b)) return false;
-  return *a == *b;
 }
 
 // Slots whose texts exist in the English block only.
@@ -164,7 +156,7 @@ int BlockStringId(int englishId, int blockBase) {
 
 int LanguageNameSlot(const char* language) {
   for (const LanguageName& name : kLanguageNames)
-    if (SameText(language, name.folder)) return name.slot;
+    if (EqualNoCase(language, name.folder)) return name.slot;
   return kEnglishNameSlot;
 }
 
@@ -172,7 +164,7 @@ const char* LanguageDisplayName(const char* language) { return Slot(LanguageName
 
 bool IsShortDurationLanguage(const char* language) {
   for (const char* name : kShortDurationLanguages)
-    if (SameText(language, name)) return true;
+    if (EqualNoCase(language, name)) return true;
   return false;
 }
 
