@@ -185,18 +185,26 @@ WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>&
   return WaitResult::Stopped;
 }
 
-long Read(Port* port, void* buffer, std::uint32_t capacity, const std::atomic<bool>& stop) {
+// A read that the driver leaves pending although the time-outs say "return
+// at once": some drivers (Wine's serial driver) hold it until a byte comes.
+// Pending means nothing was there when it started, so it is cancelled at once;
+// a byte that completed it meanwhile is kept. The readers depend on an empty
+// read ending: that is how a burst ends and the next one starts the buffer
+// afresh.
+static long CancelPendingRead(Port* port) {
   DWORD got = 0;
-  BOOL started = ReadFile(port->handle, buffer, capacity, &got, &port->readerIo);
-  switch (Complete(port, started, port->readerIo, got, stop)) {
-    case Done::Yes:
-      return static_cast<long>(got);
-    case Done::Stopped:
-      return 0;
-    case Done::Failed:
-      break;
+  CancelIo(port->handle);
+  if (GetOverlappedResult(port->handle, &port->readerIo, &got, TRUE)) return static_cast<long>(got);
+  return GetLastError() == ERROR_OPERATION_ABORTED ? 0 : -1;
+}
+
+long Read(Port* port, void* buffer, std::uint32_t capacity, const std::atomic<bool>&) {
+  DWORD got = 0;
+  if (ReadFile(port->handle, buffer, capacity, &got, &port->readerIo)) {
+    return GetOverlappedResult(port->handle, &port->readerIo, &got, FALSE) ? static_cast<long>(got) : -1;
   }
-  return -1;
+  if (GetLastError() != ERROR_IO_PENDING) return -1;
+  return CancelPendingRead(port);
 }
 
 long Write(Port* port, const void* data, std::uint32_t length, const std::atomic<bool>& stop) {
