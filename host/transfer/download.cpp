@@ -156,6 +156,12 @@ void RefuseImage() {
   FailWith(kCannotOpenImageScreen);
 }
 
+// The port cannot be opened on this worker: "ERROR 105" is asked for, unless
+// the transfer was abandoned meanwhile.
+void FailOpeningPort() {
+  if (!Abandoned()) FailWith(kOpenPortFailureScreen);
+}
+
 // --- the image file ---------------------------------------------------------------
 
 void PutWord(std::uint8_t* at, std::uint32_t value) {
@@ -430,7 +436,11 @@ void BootLoaderTransfer() {
   // The image is checked before the port opens: nothing goes out for an
   // image that cannot be sent.
   if (!OpenImage(fileSize)) return;
-  if (!StartBootLoaderLink() || LinkHandle.load() == nullptr || Abandoned()) return;
+  if (!StartBootLoaderLink(PortFailureReport::LeaveToCaller)) {
+    FailOpeningPort();
+    return;
+  }
+  if (LinkHandle.load() == nullptr || Abandoned()) return;
   RunBootLoaderProtocol(fileSize);
 }
 
@@ -476,7 +486,11 @@ unsigned long ResumeDownloadWorker(void*) {
     BootLoaderTransfer();
     return 0;
   }
-  if (!StartMessageLink() || LinkHandle.load() == nullptr || Wizard.WizardEnded) return 0;
+  if (!StartMessageLink(PortFailureReport::LeaveToCaller)) {
+    FailOpeningPort();
+    return 0;
+  }
+  if (LinkHandle.load() == nullptr || Wizard.WizardEnded) return 0;
   LoaderTransfer();
   return 0;
 }

@@ -62,8 +62,10 @@ void SleepObservingStop(std::uint32_t ms) {
 // --- failure and closing ----------------------------------------------------
 
 // The open-port failure: the preparing screen closes with 2, the progress
-// screen hides, "ERROR 105: OPEN PORT FAILURE" shows and the wizard ends.
-void ReportPortFailure() {
+// screen hides, "ERROR 105: OPEN PORT FAILURE" shows and the wizard ends. A
+// worker leaves all of it to the GUI thread.
+void ReportPortFailure(PortFailureReport report) {
+  if (report == PortFailureReport::LeaveToCaller) return;
   if (Wizard.PreparingScreen != nullptr) Wizard.PreparingScreen->End(2);
   if (screens::ScreenSession* progress = ProgressScreen.load()) progress->SetVisible(false);
   screens::ShowScreen(kOpenPortFailureScreen);
@@ -312,7 +314,7 @@ unsigned long BootLoaderReader(void* argument) {
 
 // Starts `reader` on the open link and waits until it is ready. A thread that
 // cannot be started or does not become ready in time is a port failure.
-int StartReader(platform::ThreadFunction reader) {
+int StartReader(platform::ThreadFunction reader, PortFailureReport report) {
   linkport::Port* port = LinkHandle.load();
   if (port == nullptr) return 0;
   ReaderStop = false;
@@ -320,7 +322,7 @@ int StartReader(platform::ThreadFunction reader) {
   platform::Thread* thread = platform::StartThread(reader, port);
   if (thread == nullptr) {
     CloseLink();
-    ReportPortFailure();
+    ReportPortFailure(report);
     return 0;
   }
   ReaderThread = thread;
@@ -328,7 +330,7 @@ int StartReader(platform::ThreadFunction reader) {
   while (!ReaderReady) {
     if (platform::NowMs() >= deadline) {
       CloseLink();
-      ReportPortFailure();
+      ReportPortFailure(report);
       return 0;
     }
     platform::SleepMs(kStopSliceMs);
@@ -420,14 +422,14 @@ void LinkDevicePath(const char* portName, char* path, std::size_t capacity) {
   }
 }
 
-int OpenLinkPort(const char* portName) {
+int OpenLinkPort(const char* portName, PortFailureReport report) {
   // A link still open is closed first, so its port and reader are not lost.
   if (LinkHandle.load() != nullptr) CloseLink();
   char path[100];
   LinkDevicePath(portName, path, sizeof path);
   linkport::Port* port = linkport::Open(path);
   if (port == nullptr) {
-    ReportPortFailure();
+    ReportPortFailure(report);
     return 0;
   }
   // Like the original settings call, a device that refuses part of the
@@ -467,27 +469,27 @@ bool SendBytes(const void* data, std::uint32_t length) {
   return ok;
 }
 
-int StartMessageLink() {
+int StartMessageLink(PortFailureReport report) {
   platform::SleepMs(kMessageLinkSettleMs);
   ReceiveCursor = 0;
-  if (!OpenLinkPort(Wizard.SerialPortName)) return 0;
+  if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;
   if (Wizard.ConnectionType == Connection::Usb) {
     // The USB-serial device is opened a second time before it is used.
     CloseLink();
-    if (!OpenLinkPort(Wizard.SerialPortName)) return 0;
+    if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;
   }
   Workers.StopWorkers = false;
-  return StartReader(Wizard.ConnectionType == Connection::Usb ? UsbMessageReader : SerialMessageReader);
+  return StartReader(Wizard.ConnectionType == Connection::Usb ? UsbMessageReader : SerialMessageReader, report);
 }
 
-int StartBootLoaderLink() {
+int StartBootLoaderLink(PortFailureReport report) {
   platform::SleepMs(kBootLoaderLinkSettleMs);
   ReceiveCursor = 0;
-  if (!OpenLinkPort(Wizard.SerialPortName)) return 0;
+  if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;
   Workers.StopWorkers = false;
   // The reader's handle is kept (not closed at once), so that ShutDownLink
   // can wait for the reader before it closes the port.
-  return StartReader(BootLoaderReader);
+  return StartReader(BootLoaderReader, report);
 }
 
 void ShutDownLink() {

@@ -78,11 +78,19 @@ void ClearReceiveMessage();
 // kReceiveKeepOnRestart bytes.
 void AppendReceivedByte(std::uint8_t value);
 
+// Who tells the user that the port cannot be opened. Screens belong to the
+// GUI thread: a call made there shows the error at once (the upgrade
+// preparation); a call made on a download worker leaves it to the worker,
+// which asks the progress screen's closing to show it (FailWith in the
+// download).
+enum class PortFailureReport { ShowScreen, LeaveToCaller };
+
 // Opens and configures the port for `portName` ("COM3:"; empty means
 // "COM1:"), by ConnectionType and Critical, and stores it in LinkHandle.
-// On failure it closes the preparing screen with 2, hides the progress
-// screen, shows "ERROR 105: OPEN PORT FAILURE", ends the wizard and returns 0.
-int OpenLinkPort(const char* portName);
+// On failure it returns 0; with ShowScreen it has first closed the preparing
+// screen with 2, hidden the progress screen, shown "ERROR 105: OPEN PORT
+// FAILURE" and ended the wizard.
+int OpenLinkPort(const char* portName, PortFailureReport report = PortFailureReport::ShowScreen);
 // The device path OpenLinkPort uses for `portName` (at most 99 characters).
 void LinkDevicePath(const char* portName, char* path, std::size_t capacity);
 
@@ -93,10 +101,10 @@ bool SendBytes(const void* data, std::uint32_t length);
 
 // Loader path: waits 20 s, opens the port, starts the serial or USB message
 // reader. Boot loader path: waits 1 s, opens the port, starts the boot loader
-// reader. Both return 1 once the reader is ready; 0 when the port failed (the
-// error has been shown and the wizard ended).
-int StartMessageLink();
-int StartBootLoaderLink();
+// reader. Both return 1 once the reader is ready; 0 when the port failed
+// (reported as `report` says, as OpenLinkPort does).
+int StartMessageLink(PortFailureReport report = PortFailureReport::ShowScreen);
+int StartBootLoaderLink(PortFailureReport report = PortFailureReport::ShowScreen);
 
 // Stops the link: sets StopWorkers, cancels the reader's wait, joins the
 // reader, waits for a send in progress, closes the port. Safe to call when
