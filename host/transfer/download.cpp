@@ -263,6 +263,10 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
   if (!WaitForMessage(kReady, true)) return 0;
   StopTimer(kWakeUpTimer);
 
+  // The ready answer is cleared before the length goes out, so the first
+  // piece request lands at the buffer's start whether or not the reader has
+  // begun a new burst by then (the loader answers only after the length).
+  ClearReceiveMessage();
   std::uint8_t length[4];
   PutWord(length, static_cast<std::uint32_t>(remaining));
   if (!Send(length, sizeof length)) return 0;
