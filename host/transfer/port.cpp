@@ -391,7 +391,8 @@ void ClearReceiveMessage() {
 }
 
 void AppendReceivedByte(std::uint8_t value) {
-  std::uint32_t cursor = std::min<std::uint32_t>(ReceiveCursor.load(), kReceiveLimit);
+  std::uint32_t seen = ReceiveCursor.load();
+  std::uint32_t cursor = std::min<std::uint32_t>(seen, kReceiveLimit);
   if (cursor >= kReceiveLimit) {
     // Full: start over with the last few bytes, so that a prompt split across
     // the restart is still found.
@@ -404,7 +405,10 @@ void AppendReceivedByte(std::uint8_t value) {
     cursor = kReceiveKeepOnRestart;
   }
   ReceiveBuffer.Set(cursor, value);
-  ReceiveCursor = cursor + 1;
+  // The protocol may have cleared the message and reset the cursor while this
+  // byte went in: its reset wins, so the next message starts at the buffer's
+  // start instead of behind the one already taken.
+  ReceiveCursor.compare_exchange_strong(seen, cursor + 1);
 }
 
 // --- opening, sending, starting, stopping ------------------------------------

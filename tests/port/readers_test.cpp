@@ -215,5 +215,20 @@ TEST(ReceiveBufferTest, SearchesStopAtTheFirstZeroAndAtTheEnd) {
   wizard::ClearReceiveBuffer();
 }
 
+TEST(ReceiveBufferTest, AMessageAfterOneTheProtocolClearedInTheSameBurstLandsAtTheStart) {
+  // The loader's ready answer and its first piece request can reach the
+  // reader in one burst when the protocol answers quickly in between.
+  wizard::ClearReceiveBuffer();
+  wizard::AppendReceivedByte(0x05);
+  wizard::AppendReceivedByte(0x00);
+  ASSERT_TRUE(wizard::ReceiveBuffer.MessageAt(0, 0x05, 0x00));
+  wizard::ClearReceiveMessage();
+  wizard::AppendReceivedByte(0x04);
+  wizard::AppendReceivedByte(0x00);
+  EXPECT_TRUE(wizard::ReceiveBuffer.MessageAt(0, 0x04, 0x00));
+  EXPECT_EQ(wizard::ReceiveCursor.load(), 2u);
+  wizard::ClearReceiveBuffer();
+}
+
 }  // namespace
 }  // namespace porttest

@@ -16,6 +16,7 @@ struct Port {
   HANDLE cancelEvent = nullptr;  // manual reset; set by CancelWait
   DWORD waitEvents = 0;    // written by a pending WaitCommEvent
   DWORD usbMask = 0;       // buffer of a pending USB control
+  bool readsGoPending = false;  // a read went pending despite the return-at-once time-outs
 };
 
 namespace {
@@ -141,12 +142,19 @@ void RaiseDtrThenRts(Port* port) {
 
 bool SetEventMask(Port* port, std::uint32_t mask) { return SetCommMask(port->handle, mask) != FALSE; }
 
-// Bytes waiting in the driver's input queue.
-DWORD QueuedBytes(Port* port) {
+// Bytes waiting in the driver's input queue; false when the driver cannot tell.
+bool QueueLength(Port* port, DWORD& queued) {
   DWORD errors = 0;
   COMSTAT status;
   ZeroMemory(&status, sizeof status);
-  return ClearCommError(port->handle, &errors, &status) ? status.cbInQue : 0;
+  if (!ClearCommError(port->handle, &errors, &status)) return false;
+  queued = status.cbInQue;
+  return true;
+}
+
+DWORD QueuedBytes(Port* port) {
+  DWORD queued = 0;
+  return QueueLength(port, queued) ? queued : 0;
 }
 
 WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
@@ -199,11 +207,21 @@ static long CancelPendingRead(Port* port) {
 }
 
 long Read(Port* port, void* buffer, std::uint32_t capacity, const std::atomic<bool>&) {
+  // Once the driver has shown that it holds reads, it is asked for its queue
+  // first: an empty queue ends the read at once, as the time-outs ask, and a
+  // read of what is queued completes at once. So the end of every burst no
+  // longer costs a read that is started only to be cancelled.
+  DWORD queued = 0;
+  if (port->readsGoPending && QueueLength(port, queued)) {
+    if (queued == 0) return 0;
+    if (queued < capacity) capacity = queued;
+  }
   DWORD got = 0;
   if (ReadFile(port->handle, buffer, capacity, &got, &port->readerIo)) {
     return GetOverlappedResult(port->handle, &port->readerIo, &got, FALSE) ? static_cast<long>(got) : -1;
   }
   if (GetLastError() != ERROR_IO_PENDING) return -1;
+  port->readsGoPending = true;
   return CancelPendingRead(port);
 }
 
