@@ -152,11 +152,6 @@ bool QueueLength(Port* port, DWORD& queued) {
   return true;
 }
 
-DWORD QueuedBytes(Port* port) {
-  DWORD queued = 0;
-  return QueueLength(port, queued) ? queued : 0;
-}
-
 WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
   events = 0;
   if (stop || Cancelled(port)) return WaitResult::Stopped;
@@ -181,7 +176,8 @@ WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>&
     // Other drivers never report received characters on a line without
     // modem hardware (Wine on a pseudo-terminal): bytes in the input queue
     // count as the event.
-    if (QueuedBytes(port) > 0) {
+    DWORD queued = 0;
+    if (QueueLength(port, queued) && queued > 0) {
       CancelIo(port->handle);
       GetOverlappedResult(port->handle, &port->readerIo, &transferred, TRUE);
       events = kEventRxChar;
