@@ -46,6 +46,31 @@ void LinkWatcher::Stop() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
   StopPeer();
+  ReleaseCable();
+}
+
+void LinkWatcher::ReleaseCable() {
+  if (cable_) cable_->Stop();
+  cable_.reset();
+  cableFlash_.reset();
+}
+
+// The peer leaves; a serial one that restarted the handheld stays as the
+// cable (its line open) until the next peer or the end.
+void LinkWatcher::RetirePeer() {
+  std::unique_ptr<peers::Peer> peer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    peer.swap(peer_);
+  }
+  if (peer && peer->Status().restarted && peer->LinkKind() != peers::PeerKind::UsbLoader) {
+    ReleaseCable();
+    cable_ = std::move(peer);
+    cableFlash_ = std::move(flash_);
+    return;
+  }
+  if (peer) peer->Stop();
+  flash_.reset();
 }
 
 std::string LinkWatcher::LinkPath() const {
@@ -72,9 +97,10 @@ void LinkWatcher::StopPeer() {
 
 void LinkWatcher::Follow(const HandheldState& state) {
   if (state.mode == running_) return;
-  StopPeer();
+  RetirePeer();
   running_ = state.mode;
   if (state.mode != Mode::Loader && state.mode != Mode::BootLoader) return;
+  ReleaseCable();  // the new peer publishes the link afresh
 
   peers::PeerOptions options;
   if (state.mode == Mode::BootLoader) {

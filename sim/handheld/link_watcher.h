@@ -50,6 +50,8 @@ class LinkWatcher {
   void Loop();
   void Follow(const HandheldState& state);
   void StopPeer();
+  void RetirePeer();
+  void ReleaseCable();
 
   Handheld& handheld_;
   std::string dosdevices_;
@@ -60,6 +62,11 @@ class LinkWatcher {
   Mode running_ = Mode::WinCE;
   std::unique_ptr<peers::FileFlashStore> flash_;
   std::unique_ptr<peers::Peer> peer_;
+  // A serial peer that has restarted the handheld keeps its line open, as a
+  // cable stays plugged in, until another peer takes the link or the watcher
+  // stops.
+  std::unique_ptr<peers::Peer> cable_;
+  std::unique_ptr<peers::FileFlashStore> cableFlash_;
 };
 
 }  // namespace handheld

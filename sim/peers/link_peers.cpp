@@ -107,6 +107,7 @@ class RunningPeer : public Peer {
   }
 
   const std::string& LinkPath() const override { return path_; }
+  PeerKind LinkKind() const override { return options_.kind; }
 
   bool WaitRestarted(std::uint32_t ms) const override {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -119,8 +120,12 @@ class RunningPeer : public Peer {
                         ? RunBootLoader(link_, flash_, progress_, options_.bootLoaderIdleMs)
                         : RunDownloadLoader(link_, flash_, progress_);
     if (!finished) return;
-    // The handheld restarts into Windows CE: the loader leaves the link.
-    link_.Close();
+    // The handheld restarts into Windows CE. A USB-serial link vanishes with
+    // the device's reset. A serial cable does not: the PC's port stays open
+    // on a quiet line until the peer is stopped (a pseudo-terminal that hangs
+    // up under a pending wait is something no COM port does, and Wine's
+    // server does not survive it).
+    if (options_.kind == PeerKind::UsbLoader) link_.Close();
     if (options_.onRestart) options_.onRestart();
     std::lock_guard<std::mutex> lock(mutex_);
     restarted_ = true;

@@ -106,6 +106,7 @@ class Peer {
   virtual void Stop() = 0;
   virtual PeerStatus Status() const = 0;
   virtual const std::string& LinkPath() const = 0;  // the symlink
+  virtual PeerKind LinkKind() const = 0;
   // Waits up to `ms` real milliseconds for the restart; true when it came.
   virtual bool WaitRestarted(std::uint32_t ms) const = 0;
 };

@@ -1,6 +1,7 @@
 // The simulated handheld's link peers, driven by a PC side built from the
 // port layer: the loader protocol and the boot loader protocol written out
 // step by step, then the faults.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,12 @@ TEST_F(PeerTest, SerialLoaderWritesImageAndRestarts) {
   EXPECT_EQ(restarts_, 1);
   EXPECT_EQ(peer->Status().blocksWritten, 6u);
   ExpectFlashHolds(payload, kBlock);
-  // After the restart the loader has left the link.
+  // The handheld restarted, but a serial cable stays plugged in: the PC's
+  // port stays open on a quiet line, its reader still running, until the PC
+  // closes it or the peer is stopped.
+  EXPECT_FALSE(Eventually([] { return !wizard::ReaderReady; }, 300));
+  EXPECT_TRUE(std::filesystem::exists(peer->LinkPath()));
+  peer->Stop();
   EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
 }
 
