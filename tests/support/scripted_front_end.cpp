@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/text_resources.h"
 #include "transfer/image_file.h"
 #include "wizard/catalogue.h"
 #include "wizard/driver.h"
@@ -231,7 +232,7 @@ void ScriptedFrontEnd::CloseMainWindow() { ++mainWindowClosed_; }
 void ResetWizardForTest() {
   wizard::ResetWizardState();
   wizard::ResetImageHeader();
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
   wizard::Ops = wizard::DefaultOperations();
 }
 
