@@ -7,10 +7,10 @@
 #include <memory>
 #include <thread>
 
+#include "image/image_file.h"
 #include "platform/text_resources.h"
-#include "transfer/image_file.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
