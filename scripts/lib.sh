@@ -20,7 +20,11 @@ can_run_32bit() {
 # Debian packages the builds and tests need.
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev)
 CROSS_PACKAGES=(g++-mingw-w64-i686 gcc-arm-none-eabi libnewlib-arm-none-eabi)
-WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file)
+# fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
+# user language from LANG (see ensure_locales).
+WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei)
+# Locales the Wine suites start romwiz.exe in (LANG=...).
+WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8)
 if can_run_32bit; then
   WINE_BITS=32
   WINE_PACKAGES+=(wine32:i386)
@@ -51,6 +55,18 @@ ensure_packages() {
   $sudo apt-get update -qq
   # shellcheck disable=SC2086
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+# Generates whatever of the given locales ("de_DE.UTF-8") is missing: Wine
+# only takes a language from LANG when the C library knows that locale.
+ensure_locales() {
+  local name sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  for name in "$@"; do
+    locale -a 2>/dev/null | grep -qix "$(echo "$name" | sed 's/UTF-8/utf8/')" && continue
+    echo "generating locale $name"
+    $sudo localedef -i "${name%%.*}" -f "${name#*.}" "$name"
+  done
 }
 
 # Configures (once) and builds one preset into build/<preset>.

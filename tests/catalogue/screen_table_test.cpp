@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "platform/text_resources.h"
 #include "wizard/catalogue.h"
 #include "wizard/screen_table.h"
 
@@ -52,7 +53,7 @@ TEST(ScreenTable, HoldsEveryScreenOnceInTemplateOrder) {
 }
 
 TEST(ScreenTable, EverySlotShownIsACatalogueSlotWithText) {
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
   for (const Screen& screen : AllScreens()) {
     std::set<int> ids;
     for (const Control& control : screen.controls) {
@@ -136,7 +137,7 @@ TEST(ScreenTable, ErrorScreensOpenWithTheirTitleInTheHeadlineAndOfferExit) {
       {165, "ERROR 115: INVALID VERSION OF ACTIVESYNC"},
       {105, "WARNING 111: POWER ADAPTER NOT PLUGGED IN"},
       {152, "WARNING 112: THE FILE YOU HAVE SELECTED ALREADY EXISTS"}};
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
   for (auto [id, title] : titles) {
     const Screen& screen = Get(id);
     ASSERT_FALSE(screen.controls.empty());

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "image/image_file.h"
+#include "platform/text_resources.h"
 #include "wizard/catalogue.h"
 #include "flow/driver.h"
 #include "wizard/screen_session.h"
@@ -231,7 +232,7 @@ void ScriptedFrontEnd::CloseMainWindow() { ++mainWindowClosed_; }
 void ResetWizardForTest() {
   wizard::ResetWizardState();
   wizard::ResetImageHeader();
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
   wizard::Ops = wizard::DefaultOperations();
 }
 

@@ -16,6 +16,10 @@
 //                                               <ms>; print the most of each seen
 //   wine_probe dump <title> <control>           list the screen's controls
 //
+// A <title> written "#<id>" is string <id> of the program named by the
+// environment variable WINE_PROBE_STRINGS (e.g. "#12035", the German title
+// of romwiz.exe), read in the same code page as the program shows it.
+//
 // Exit codes: 0 done or as expected, 1 not as expected or timed out, 2 usage.
 #include <windows.h>
 
@@ -156,12 +160,28 @@ int PressKey(HWND screen, int key) {
   return 0;
 }
 
+// The title to look for: the argument itself, or "#<id>" resolved as above.
+std::string TitleArgument(const char* argument) {
+  if (argument[0] != '#') return argument;
+  const char* exe = std::getenv("WINE_PROBE_STRINGS");
+  HMODULE module = exe != nullptr ? LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE) : nullptr;
+  if (module == nullptr) {
+    std::fprintf(stderr, "title %s: cannot load WINE_PROBE_STRINGS\n", argument);
+    return argument;
+  }
+  char text[512] = {};
+  LoadStringA(module, static_cast<UINT>(std::atoi(argument + 1)), text, sizeof text);
+  FreeLibrary(module);
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::string command = argv[1];
-  const char* title = argv[2];
+  std::string titleText = TitleArgument(argv[2]);
+  const char* title = titleText.c_str();
   if (command == "count" && argc == 4) {
     int ms = std::atoi(argv[3]);
     int mostTitled = 0, mostSetup = 0;
