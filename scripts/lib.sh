@@ -4,8 +4,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 # Debian packages the builds and tests need.
-NATIVE_PACKAGES=(cmake g++ make libgtest-dev)
-CROSS_PACKAGES=(g++-mingw-w64-i686 gcc-arm-none-eabi libnewlib-arm-none-eabi)
+NATIVE_PACKAGES=(cmake g++ make libgtest-dev libunicorn-dev gcc-arm-none-eabi libnewlib-arm-none-eabi)
+CROSS_PACKAGES=(g++-mingw-w64-i686)
 WINE_PACKAGES=(wine wine32:i386 xvfb imagemagick x11-utils xdotool file)
 
 missing_packages() {
