@@ -13,7 +13,7 @@
 #include "distribution.h"
 #include "programs.h"
 #include "violations.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace fs = std::filesystem;
 

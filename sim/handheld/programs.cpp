@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "handheld.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace handheld {
 namespace {

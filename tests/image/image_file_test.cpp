@@ -1,7 +1,7 @@
 // The ROM image file: header parsing and its checksum text, the version
 // number, the language table, short and missing files, and the header writer
 // read back by the parser.
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 
 #include <gtest/gtest.h>
 

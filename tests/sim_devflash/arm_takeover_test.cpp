@@ -16,7 +16,6 @@
 #include "distribution.h"
 #include "handheld.h"
 #include "link_watcher.h"
-#include "rapi_protocol.h"
 #include "sim_test_support.h"
 
 namespace {

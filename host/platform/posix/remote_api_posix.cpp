@@ -1,5 +1,5 @@
 // Remote API on Linux: a client of handheld-sim over loopback TCP (protocol in
-// sim/handheld/rapi_protocol.h). The address comes from ROMWIZ_HANDHELD
+// wire/rapi_protocol.h). The address comes from ROMWIZ_HANDHELD
 // (host:port), else 127.0.0.1:9696.
 //
 // CeRapiInitEx connects in the background and signals its event (our own
@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "../../../sim/handheld/rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "platform/clock.h"
 
 namespace rapi {
@@ -416,7 +416,11 @@ bool CeWriteFile(Handle file, const void* data, std::uint32_t count, std::uint32
     if (!Call(RAPI_OP_WRITE_FILE, Payload().U32(FromHandle(file)).Bytes(in + total, n), response) ||
         response.size() < 4)
       return false;
-    total += rapi_get_u32(response.data());
+    const std::uint32_t wrote = rapi_get_u32(response.data());
+    // A piece reported as written with no byte taken (or with more than was
+    // sent) would never finish the loop: the write has failed.
+    if (n != 0 && (wrote == 0 || wrote > n)) return false;
+    total += wrote;
     if (written) *written = total;
   } while (total < count);
   return true;
