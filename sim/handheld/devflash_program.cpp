@@ -13,6 +13,7 @@
 
 #include "flash/flash_driver.h"
 #include "handheld.h"
+#include "link_watcher.h"
 #include "loader/install.h"
 #include "platform/hosted/hosted_handheld.h"
 #include "sim/soc/arm_core.h"
@@ -29,7 +30,7 @@ namespace {
 
 // The instance handle the agent is given; only passed back to LoadString.
 void* const kAgentInstance = reinterpret_cast<void*>(0x10000);
-constexpr std::uint16_t kCommandUsb = 2;  // first command-line character for a USB link
+constexpr int kLoaderKindUsb = 2;  // LoaderKindInFlash of a USB loader
 
 // What the agent sees of the handheld, taken while the handheld is locked.
 struct AgentSetup {
@@ -187,15 +188,19 @@ void Restart(const AgentSetup& setup, const std::vector<std::uint8_t>& flash, Ag
     std::cerr << "handheld-sim: Devflash.exe: " << run.error << "\n";
   }
   const bool loader = end == AgentEnd::Reset && LoaderRecordPresent(flash);
-  // The boot code starts the loader block's loader; the link the agent was
-  // told of names it when the block carries no tag.
-  const bool usb = !setup.commandLine.empty() && setup.commandLine[0] == kCommandUsb;
+  // The boot code starts the loader the loader block's tag names; a block
+  // without one starts nothing, whatever link the agent was told of.
+  const int kind = loader ? LoaderKindInFlash(setup.folder + "/flash.bin") : 0;
+  if (loader && kind == 0) {
+    run.violations.push_back("the loader block names no loader (no tag): the handheld cannot start it");
+    RecordViolation(setup.folder, "Devflash.exe: " + run.violations.back());
+  }
   UpdateState(setup.folder, [&](HandheldState& s) {
-    if (end == AgentEnd::Hung) {
+    if (end == AgentEnd::Hung || (loader && kind == 0)) {
       s.mode = Mode::Off;
     } else if (loader) {
       s.mode = Mode::Loader;
-      s.usbLink = usb;
+      s.usbLink = kind == kLoaderKindUsb;
     } else {
       s.mode = Mode::WinCE;
     }
@@ -267,8 +272,8 @@ DevflashRun RunAgent(AgentSetup& setup) {
   for (const std::string& v : soc.Violations()) run.violations.push_back(v);
   for (const std::string& v : run.violations) RecordViolation(setup.folder, "Devflash.exe: " + v);
   CollectBus(soc, run);
-  WriteAgentRun(setup.folder, run);
   if (run.end != AgentEnd::GaveUp) Restart(setup, soc.Flash().Contents(), run.end, run);
+  WriteAgentRun(setup.folder, run);
   return run;
 }
 

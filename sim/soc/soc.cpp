@@ -129,6 +129,9 @@ uint32_t Soc::FlashAccess(bool write, int bytes, uint32_t offset, uint32_t value
 
 uint32_t Soc::MemoryAccess(bool write, uint32_t offset, uint32_t value) {
   if (!write) return memory_.Get(offset);
+  // Bank 0's bus width comes from a board pin (ROM_SEL) and reads back as
+  // the board wired it, whatever software writes.
+  if (offset == kMsc0Offset) value = (value & ~kMsc0Bank0Width16) | (board_.bootMsc0 & kMsc0Bank0Width16);
   memory_.registers[offset] = value;
   memory_.writes.push_back({offset, value});
   return 0;

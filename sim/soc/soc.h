@@ -11,7 +11,8 @@
 //   table, and RamPointer for RAM. Every access advances simulated time by
 //   Clock().AccessNs() and is counted in Stats(). An access to an address no
 //   device answers throws soc::BusFault (RamPointer returns nullptr instead).
-// - Flash: FlashBank behind the flash window; bus width from MSC0 bit 2;
+// - Flash: FlashBank behind the flash window; bus width from MSC0 bit 2,
+//   which the board sets (bootMsc0) and software cannot change;
 //   VPEN from board latch bit 0 (erase and program fail with SR.3 without it).
 // - OS timer: OSCR counts at 3,686,400 Hz of simulated time; SetOscr() starts
 //   it anywhere, e.g. just below the 32-bit wrap.

@@ -43,15 +43,18 @@ class TwoChips : public ::testing::Test {
 };
 
 TEST(FlashIdentify, TwoChipsAnswerOnlyOnTheirOwnBusWidth) {
-  Soc soc(soc::Board5800());
-  // 16-bit bus: only the first chip is on the data lines, both halves of a
-  // 32-bit read come from its word 0.
-  soc.Write32(kMsc0, soc.Msc0() | soc::kMsc0Bank0Width16);
-  soc.Write16(kFlash, 0x0090);
-  EXPECT_EQ(soc.Read32(kFlash), 0x00890089u);
-  soc.Write16(kFlash, 0x00FF);
+  // 16-bit bus (a board wired so): only the first chip is on the data lines,
+  // both halves of a 32-bit read come from its word 0.
+  Board narrow = soc::Board5800();
+  narrow.bootMsc0 |= soc::kMsc0Bank0Width16;
+  Soc soc16(narrow);
+  soc16.Write16(kFlash, 0x0090);
+  EXPECT_EQ(soc16.Read32(kFlash), 0x00890089u);
   // 32-bit bus: manufacturer in word 0, device code in word 1 of each chip.
-  soc.Write32(kMsc0, soc.Msc0() & ~soc::kMsc0Bank0Width16);
+  // Software cannot change the width the board sets.
+  Soc soc(soc::Board5800());
+  soc.Write32(kMsc0, soc.Msc0() | soc::kMsc0Bank0Width16);
+  EXPECT_EQ(soc.FlashBusWidth(), 32);
   soc.Write32(kFlash, Cmd2(0x90));
   EXPECT_EQ(soc.Read32(kFlash), 0x00890089u);
   EXPECT_EQ(soc.Read32(kFlash + 4), 0x00180018u);
