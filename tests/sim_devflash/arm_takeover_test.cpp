@@ -17,6 +17,7 @@
 #include "handheld.h"
 #include "link_watcher.h"
 #include "sim_test_support.h"
+#include "violations.h"
 
 namespace {
 
@@ -212,8 +213,9 @@ TEST_F(ArmTakeover, ArmAndHostLeaveTheSameFlashAndWrites) {
     EXPECT_TRUE(std::equal(loader.begin(), loader.begin() + kLoaderBytes, armFlash.begin() + kLoaderOffset));
     EXPECT_EQ(Bytes(armFlash.begin() + kRecordOffset, armFlash.begin() + kRecordOffset + 8), c.record);
     EXPECT_EQ(arm.debugPort, host.debugPort);
-    EXPECT_TRUE(arm.violations.empty()) << arm.violations.front();
-    EXPECT_TRUE(host.violations.empty()) << host.violations.front();
+    EXPECT_EQ(arm.violations, std::vector<std::string>{});
+    EXPECT_EQ(host.violations, std::vector<std::string>{});
+    EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
 
     ExpectSameEvents(Writes(arm.trace), Writes(host.trace));
     ExpectSameEvents(ReadsWithoutRepeats(arm.trace), ReadsWithoutRepeats(host.trace));
@@ -249,6 +251,19 @@ TEST_F(ArmTakeover, ImageWhoseProgrammingReturnsEarlyLeavesNoLoader) {
   EXPECT_FALSE(std::equal(usbLoader.begin(), usbLoader.begin() + kLoaderBytes, flash.begin() + kLoaderOffset));
   EXPECT_EQ(hh->State().mode, Mode::WinCE);
   EXPECT_EQ(handheld::LoaderKindInFlash(hh->FlashPath()), 0);
+}
+
+// A loader file without its tag: the boot code finds no loader to start,
+// whatever link the agent was told of; the handheld says so and stays off.
+TEST_F(ArmTakeover, LoaderBlockWithoutTagStartsNoLoader) {
+  MakeHandheld(5800, 16);
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Temp\\flash_usb.nb", Bytes(kLoaderBytes, 0x00)));
+  const handheld::DevflashRun run = Run(AgentCpu::Arm, kUsbCommand);
+  EXPECT_EQ(run.end, AgentEnd::Reset) << run.error;
+  EXPECT_EQ(hh->State().mode, Mode::Off);
+  const std::vector<std::string> violations = handheld::LoadViolations(hh->Folder());
+  ASSERT_EQ(violations.size(), 1u);
+  EXPECT_NE(violations[0].find("names no loader"), std::string::npos) << violations[0];
 }
 
 // No image, or a file that is no ARM image: Devflash.exe does not start.
