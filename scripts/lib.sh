@@ -18,8 +18,10 @@ can_run_32bit() {
 }
 
 # Debian packages the builds and tests need.
-NATIVE_PACKAGES=(cmake g++ make libgtest-dev)
-CROSS_PACKAGES=(g++-mingw-w64-i686 gcc-arm-none-eabi libnewlib-arm-none-eabi)
+# The native build also builds the takeover image the simulated handheld
+# runs (arm-none-eabi) and runs it on Unicorn's emulated SA-1110.
+NATIVE_PACKAGES=(cmake g++ make libgtest-dev libunicorn-dev gcc-arm-none-eabi libnewlib-arm-none-eabi)
+CROSS_PACKAGES=(g++-mingw-w64-i686)
 # fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
 # user language from LANG (see ensure_locales).
 WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei)

@@ -33,6 +33,12 @@ struct DistributionOptions {
 std::string WriteDistribution(const std::string& outFolder, const DistributionOptions& options,
                               std::string* imagePath = nullptr);
 
+// The handheld programs a distribution carries, and their exact contents.
+// The handheld runs its built-in program of that name only when the staged
+// file is this file byte for byte.
+const std::vector<std::string>& DistributedPrograms();
+std::string DistributedProgramText(const std::string& program);
+
 // "LUMO-5800" + "ENG" + "1.14.00" -> "LUMO5800_ENG_114.nbf"
 std::string ImageFileName(const RomIdentity& identity);
 

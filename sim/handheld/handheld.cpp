@@ -8,8 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "distribution.h"
 #include "programs.h"
+#include "violations.h"
 #include "wire/rapi_protocol.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +51,18 @@ std::string SeedRegistry(const RomIdentity& identity) {
 
 void PutU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
   rapi_put_u32(out.data() + at, v);
+}
+
+// A program the distribution carries runs only from an intact copy of it;
+// the handheld's own programs (\Windows) are not staged and always run.
+bool StagedProgramIntact(const std::string& hostPath, const std::string& lowerName) {
+  for (const std::string& program : DistributedPrograms()) {
+    if (LowerAscii(program) != lowerName) continue;
+    std::ifstream in(hostPath, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return bytes == DistributedProgramText(program);
+  }
+  return true;
 }
 
 }  // namespace
@@ -286,6 +301,11 @@ std::uint32_t Handheld::CreateProcess(Session& s, const std::u16string& program,
   ProgramHandler handler = FindProgram(name);
   // A file that is not a known program does not start, like a damaged .exe.
   if (!handler) return RAPI_ERROR_BAD_EXE_FORMAT;
+  if (!StagedProgramIntact(p.host, name)) {
+    RecordViolation(folder_, "CeCreateProcess: " + Utf16ToUtf8(program) +
+                                 " is not the distribution's file (truncated, empty or damaged)");
+    return RAPI_ERROR_BAD_EXE_FORMAT;
+  }
   if (std::uint32_t error = handler(ProgramStart{*this, program, commandLine})) return error;
   static std::uint32_t nextId = 0x1000;  // process and thread ids, for the record only
   ids.processId = nextId++;

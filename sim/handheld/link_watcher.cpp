@@ -7,6 +7,7 @@
 
 #include "handheld.h"
 #include "sim/peers/link_peers.h"
+#include "violations.h"
 
 namespace handheld {
 namespace {
@@ -119,6 +120,7 @@ void LinkWatcher::Follow(const HandheldState& state) {
   // Written: the handheld restarts into Windows CE. The watcher sees the new
   // mode at its next poll and retires the peer.
   options.onRestart = [&handheld] { handheld.ChangeState([](HandheldState& s) { s.mode = Mode::WinCE; }); };
+  options.onViolation = [folder = handheld_.Folder()](const std::string& what) { RecordViolation(folder, what); };
 
   flash_ = std::make_unique<peers::FileFlashStore>(handheld_.FlashPath());
   std::string error;

@@ -79,7 +79,9 @@ std::string DefaultLinkName(PeerKind kind) { return kind == PeerKind::UsbLoader 
 class RunningPeer : public Peer {
  public:
   RunningPeer(const PeerOptions& options, FlashStore& flash)
-      : options_(options), flash_(flash), link_(options.faults, stop_) {}
+      : options_(options), flash_(flash), link_(options.faults, stop_) {
+    progress_.onViolation = options.onViolation;
+  }
   ~RunningPeer() override { Stop(); }
 
   bool Start(std::string& error) {
@@ -103,6 +105,7 @@ class RunningPeer : public Peer {
     status.blocksWritten = progress_.blocksWritten;
     status.restarted = restarted_;
     status.dropped = link_.Dropped();
+    status.violations = progress_.Violations();
     return status;
   }
 

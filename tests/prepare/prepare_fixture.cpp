@@ -15,6 +15,7 @@
 #include "rom_image.h"
 #include "image/image_file.h"
 #include "port/port.h"
+#include "violations.h"
 
 namespace preparetest {
 
@@ -105,6 +106,9 @@ void PrepareTest::SetUp() {
 void PrepareTest::TearDown() {
   wizard::ShutDownLink();
   if (peer) peer->Stop();
+  // The wizard never does what a handheld would refuse.
+  if (peer) EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
+  if (hh) EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
   rapi::CeRapiUninit();
   ui.reset();
   service->Stop();

@@ -9,6 +9,7 @@
 #include "programs.h"
 #include "wire/rapi_protocol.h"
 #include "sim_test_support.h"
+#include "violations.h"
 
 using namespace handheld;
 
@@ -83,7 +84,15 @@ TEST_F(HandheldTest, AssetFileReportsTheRomNowInFlash) {
 }
 
 TEST_F(HandheldTest, ProbeWritesFlashSizeUnlessFaulted) {
+  // A damaged copy (here one byte) does not start, and the handheld says why.
   ASSERT_TRUE(hh->WriteDeviceFile(u"\\Temp\\GetType.exe", {'x'}));
+  EXPECT_EQ(Start(u"\\Temp\\GetType.exe"), RAPI_ERROR_BAD_EXE_FORMAT);
+  const std::vector<std::string> violations = handheld::LoadViolations(hh->Folder());
+  ASSERT_EQ(violations.size(), 1u);
+  EXPECT_NE(violations[0].find("GetType.exe is not the distribution's file"), std::string::npos) << violations[0];
+
+  const std::string intact = handheld::DistributedProgramText("GetType.exe");
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Temp\\GetType.exe", std::vector<std::uint8_t>(intact.begin(), intact.end())));
   ASSERT_EQ(Start(u"\\Temp\\GetType.exe"), 0u);
   std::vector<std::uint8_t> type;
   ASSERT_TRUE(hh->ReadDeviceFile(u"\\temp\\type.dat", type));
