@@ -500,8 +500,9 @@ HWND FindTemplateWindow(const Program& program, int number) {
 HWND WaitTemplateWindow(const Program& program, int number, int ms) {
   DWORD start = GetTickCount();
   for (;;) {
+    // Up and in front, so that the keys pressed next reach it.
     HWND window = FindTemplateWindow(program, number);
-    if (window != nullptr) return window;
+    if (window != nullptr && GetForegroundWindow() == window) return window;
     if (static_cast<int>(GetTickCount() - start) > ms) return nullptr;
     Sleep(50);
   }

@@ -26,7 +26,7 @@ std::string SlotText(const Program& program, int slot);
 // The visible top-level window that shows template `number` (its controls
 // where the template puts them); null when none does.
 HWND FindTemplateWindow(const Program& program, int number);
-// Waits up to `ms` for it.
+// Waits up to `ms` for it to be up and the foreground window.
 HWND WaitTemplateWindow(const Program& program, int number, int ms);
 
 // Compares the window with the screen table; each problem found is one line

@@ -28,6 +28,8 @@
 //   wine_probe window <title> <ms>              wait for a top-level window of that
 //                                               title, shown or hidden
 //   wine_probe no-window <title> <ms>           wait until there is none
+//   wine_probe hold <path>                      open the file without sharing and keep
+//                                               it open until killed; prints "held"
 //
 // Exit codes: 0 done or as expected, 1 not as expected or timed out, 2 usage.
 #include <windows.h>
@@ -292,6 +294,16 @@ int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::string command = argv[1];
   if (command.rfind("screen-", 0) == 0) return argc >= 4 ? ScreenCommand(command, argc, argv) : Usage();
+  if (command == "hold" && argc == 3) {
+    HANDLE file = CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      std::fprintf(stderr, "cannot open %s\n", argv[2]);
+      return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+  }
   const char* title = argv[2];
   if ((command == "window" || command == "no-window") && argc == 4) {
     return WaitTitle(title, std::atoi(argv[3]), command == "window");
