@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "handheld.h"
+#include "programs.h"
 
 namespace fs = std::filesystem;
 
@@ -73,7 +74,7 @@ std::string WriteDistribution(const std::string& outFolder, const DistributionOp
   }
   for (const char* program : {"GetType.exe", "backup.exe", "SetSystemTime.dll", "Devflash.exe"})
     if (wanted(program) &&
-        !WriteText(folder + "/" + program, std::string("handheld-sim placeholder for ") + program + "\n"))
+        !WriteText(folder + "/" + program, ProgramFileText(program)))
       return std::string("cannot write ") + program;
   if (wanted("flash_usb.nb") && !WriteLoaderFile(folder + "/flash_usb.nb", "usb")) return "cannot write flash_usb.nb";
   if (wanted("flash_serial.nb") && !WriteLoaderFile(folder + "/flash_serial.nb", "serial"))
