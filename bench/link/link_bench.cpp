@@ -26,8 +26,8 @@
 #include "platform/screens.h"
 #include "sim/peers/link_peers.h"
 #include "transfer/download.h"
-#include "transfer/image_file.h"
-#include "transfer/port.h"
+#include "image/image_file.h"
+#include "port/port.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

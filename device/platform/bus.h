@@ -1,7 +1,7 @@
 // Bus access for the handheld agent: the only way agent code touches hardware.
 // On the handheld these are volatile accesses at the HardwareMap addresses
 // (bus_target.cpp); in the simulator they land on the device models
-// (bus_sim.cpp, linked into native builds only).
+// (sim/soc/agent_bus.cpp, linked into native builds only).
 #pragma once
 #include <stdint.h>
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "platform/host_system.h"
 #include "platform/pc_files.h"
 #include "platform/pc_registry.h"
 #include "platform/remote_api.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {

@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "checks/bounded_text.h"
-#include "checks/resume_path.h"
+#include "base/bounded_text.h"
 #include "checks/resume_record.h"
 #include "platform/clock.h"
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
-#include "prepare/device_files.h"
-#include "transfer/download.h"
-#include "transfer/image_check.h"
-#include "transfer/image_file.h"
+#include "handheld_files/device_files.h"
+#include "image/image_check.h"
+#include "image/image_file.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
@@ -295,16 +293,14 @@ std::uint32_t FindLanguageImageSize(const char* subFolder) {
   return static_cast<std::uint32_t>(image.size);  // low 32 bits
 }
 
-void TakeResumePath() { RunResumePath(); }
-
-bool IdentifyDevice() {
+bool IdentifyDevice(void (*takeResumePath)()) {
   screens::ScreenSession* verifying = screens::OpenWaitScreen(kVerifyingScreen);
   // The event is signalled when the attempt ends, failed or not: only a
   // signalled event with a success code is a connection.
   bool connected = rapi::WaitForConnection(Wizard.RapiInit, kConnectionWaitMs) && Wizard.RapiInit.result == 0;
   screens::CloseWaitScreen(verifying);
   if (!connected) {
-    TakeResumePath();
+    takeResumePath();
     return false;
   }
   if (screens::ShowScreen(kConnectionTypeScreen) != kConnectionTypeNext || Ended()) {

@@ -89,8 +89,9 @@ std::vector<std::string> ParseModuleList(const char* text, std::size_t size);
 // Waits for the remote API, asks for the connection type, reads the asset
 // data, fills DeviceInfo (not FlashSizeMB) and ImageSizeKB, finds the image
 // (FlashFile, FolderImagePath) and parses its header. When the handheld does
-// not answer it takes the resume path and returns false.
-bool IdentifyDevice();
+// not answer it calls `takeResumePath` (the flow's resume path) and returns
+// false.
+bool IdentifyDevice(void (*takeResumePath)());
 // Removes the listed modules, checksums FlashFile, probes the flash size.
 // True only when the checksum matches the header's checksum text.
 bool VerifyImageAndDevice();
@@ -105,8 +106,5 @@ std::uint32_t FindLanguageImageSize(const char* subFolder);
 // 16-bit number. False for an empty text, more digits or any other
 // character: such a header is treated as a checksum mismatch.
 bool ParseHexWord(const char* text, std::uint16_t& value);
-
-// The handheld did not answer within kConnectionWaitMs: the resume path.
-void TakeResumePath();
 
 }  // namespace wizard

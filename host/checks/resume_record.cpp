@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "platform/pc_registry.h"
 #include "wizard/wizard_state.h"
 

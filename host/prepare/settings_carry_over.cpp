@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "prepare/device_files.h"
-#include "transfer/image_file.h"
+#include "handheld_files/device_files.h"
+#include "image/image_file.h"
 
 namespace wizard {
 namespace {

@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "checks/activesync.h"
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "checks/identify.h"
 #include "checks/resume_record.h"
 #include "platform/clock.h"
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
-#include "prepare/device_files.h"
+#include "handheld_files/device_files.h"
 #include "prepare/settings_carry_over.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/screen_session.h"
 
 namespace wizard {

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "checks/activesync.h"
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "checks/identify.h"
 #include "checks/resume_record.h"
 #include "platform/clock.h"
-#include "transfer/image_file.h"
-#include "transfer/port.h"
+#include "image/image_file.h"
+#include "port/port.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

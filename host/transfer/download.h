@@ -34,6 +34,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "image/image_file.h"
 #include "platform/pc_files.h"
 
 namespace wizard {
@@ -46,8 +47,6 @@ constexpr std::uint32_t kLoaderBlockSize = 0x40000;
 constexpr std::uint32_t kFirstFilePieceOffset = 0x80000;  // payload sent from the file first
 // The image's header and boot block: read, never sent.
 constexpr std::uint32_t kHeaderAndBootBlock = 0x40020;
-// Payloads shorter than the boot block and the loader block are refused.
-constexpr std::uint32_t kMinimumPayload = 0x80000;
 constexpr std::uint32_t kPieceBufferSize = 0x40000;       // PieceBufferA and B, loader path
 constexpr std::uint32_t kBootLoaderBufferSize = 0x40020;  // PieceBufferA, boot loader path
 constexpr std::uint32_t kEraseLength = 0xF40000;

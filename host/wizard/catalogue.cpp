@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "platform/text_resources.h"
 
 namespace wizard {

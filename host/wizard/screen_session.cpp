@@ -5,11 +5,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "checks/bounded_text.h"
-#include "transfer/image_file.h"
+#include "base/bounded_text.h"
+#include "wizard/image_header_record.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
-#include "wizard/screen_behaviour.h"
+#include "wizard/screen_hooks.h"
 #include "wizard/wizard_state.h"
 
 namespace screens {

@@ -1,10 +1,12 @@
 #include "wizard/wizard_state.h"
 
 #include "platform/screens.h"
+#include "wizard/image_header_record.h"
 
 namespace wizard {
 
 WizardState Wizard;
+ImageHeaderRecord ImageHeader;
 WorkerFlags Workers;
 std::atomic<screens::ScreenSession*> ProgressScreen{nullptr};
 std::atomic<screens::ScreenSession*> BackupScreen{nullptr};
@@ -40,5 +42,7 @@ void EndWizard() {
   if (Wizard.WizardEnded.exchange(true)) return;  // the main window closes once
   screens::CurrentFrontEnd().CloseMainWindow();
 }
+
+void ResetImageHeader() { ImageHeader = ImageHeaderRecord{}; }
 
 }  // namespace wizard

@@ -14,7 +14,7 @@
 
 #include "handheld.h"
 #include "link_watcher.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "rapi_service.h"
 
 namespace handheld {

@@ -14,7 +14,7 @@
 #include "handheld.h"
 #include "loader/install.h"
 #include "platform/hosted/hosted_handheld.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "sim/soc/soc.h"
 #include "startup/agent_state.h"
 #include "startup/hardware_map.h"

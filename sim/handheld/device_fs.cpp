@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace handheld {
 namespace {

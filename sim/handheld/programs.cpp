@@ -11,7 +11,7 @@
 
 #include "backup_program.h"
 #include "handheld.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace handheld {
 namespace {

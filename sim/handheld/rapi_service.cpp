@@ -12,7 +12,7 @@
 
 #include "device_registry.h"
 #include "handheld.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace handheld {
 namespace {

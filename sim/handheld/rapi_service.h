@@ -1,5 +1,5 @@
 // The handheld's remote-API service: loopback TCP, the protocol of
-// rapi_protocol.h, one thread per client connection. Every request rereads
+// wire/rapi_protocol.h, one thread per client connection. Every request rereads
 // the state folder, so control commands take effect at once; while the
 // handheld is not running Windows CE, or the no-answer fault is set, requests
 // are read and left unanswered.

@@ -16,7 +16,7 @@
 #include "platform/pc_registry.h"
 #include "rapi_double.h"
 #include "test_environment.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/wizard_state.h"
 
 namespace {

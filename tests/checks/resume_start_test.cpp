@@ -9,7 +9,7 @@
 #include "checks/resume_record.h"
 #include "platform/pc_registry.h"
 #include "test_environment.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/wizard_state.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include "download_fixture.h"
 #include "transfer/download.h"
-#include "transfer/port.h"
-#include "wizard/driver.h"
+#include "port/port.h"
+#include "flow/driver.h"
 #include "wizard/wizard_state.h"
 
 namespace downloadtest {

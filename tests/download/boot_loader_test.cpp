@@ -5,7 +5,7 @@
 #include "checks/resume_record.h"
 #include "download_fixture.h"
 #include "transfer/download.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/wizard_state.h"
 
 namespace downloadtest {

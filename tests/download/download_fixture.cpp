@@ -13,8 +13,8 @@
 #include "platform/clock.h"
 #include "scripted_front_end.h"
 #include "transfer/download.h"
-#include "transfer/port.h"
-#include "wizard/screen_behaviour.h"
+#include "port/port.h"
+#include "flow/screen_behaviour.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

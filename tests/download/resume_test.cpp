@@ -4,13 +4,13 @@
 #include <utility>
 #include <vector>
 
-#include "checks/resume_path.h"
+#include "flow/resume_path.h"
 #include "checks/resume_record.h"
 #include "download_fixture.h"
 #include "platform/pc_registry.h"
 #include "wizard/screen_session.h"
 #include "transfer/download.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/wizard_state.h"
 
 namespace downloadtest {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/remote_api.h"
-#include "prepare/device_files.h"
+#include "handheld_files/device_files.h"
 #include "sim_fixture.h"
 #include "wizard/wizard_state.h"
 

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "checks/identify.h"
+#include "flow/resume_path.h"
 #include "checks/resume_record.h"
 #include "platform/pc_files.h"
 #include "sim_fixture.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/wizard_state.h"
 
 namespace {
@@ -51,7 +52,7 @@ class Identify : public SimWorld {
 
 TEST_F(Identify, FillsTheHandheldRecordAndFindsTheImage) {
   ui->Answer(wizard::kConnectionTypeScreen, {{kUsbRadio, true}}, kNext);
-  ASSERT_TRUE(wizard::IdentifyDevice());
+  ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 158, 122}));
   EXPECT_FALSE(Wizard.WizardEnded);
   EXPECT_STREQ(Wizard.DeviceInfo.ModelID, "LUMO-5800");
@@ -73,7 +74,7 @@ TEST_F(Identify, AnsweringThroughActiveSyncForgetsTheResumeRecord) {
   wizard::MarkCriticalState();
   Wizard.Critical = true;
   ChooseSerial();
-  ASSERT_TRUE(wizard::IdentifyDevice());
+  ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_FALSE(wizard::LoadUpgradeState());
   EXPECT_FALSE(Wizard.Critical);  // cleared in memory too
   EXPECT_EQ(Wizard.ConnectionType, wizard::Connection::Serial);
@@ -82,7 +83,7 @@ TEST_F(Identify, AnsweringThroughActiveSyncForgetsTheResumeRecord) {
 TEST_F(Identify, CancelOnTheConnectionTypeEndsBeforeTheRecordIsTouched) {
   KeepRecord();
   ui->Answer(wizard::kConnectionTypeScreen, kCancel);
-  EXPECT_FALSE(wizard::IdentifyDevice());
+  EXPECT_FALSE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 158}));
   EXPECT_TRUE(Wizard.WizardEnded);
   EXPECT_EQ(ui->MainWindowClosed(), 1);
@@ -93,7 +94,7 @@ TEST_F(Identify, NoAnswerWithin3000MsAndNoRecordIsAConnectionError) {
   ui->Answer(wizard::kConnectionErrorScreen, kCancel);
   Change([](handheld::HandheldState& s) { s.faults.noAnswer = true; });
   Connect();
-  EXPECT_FALSE(wizard::IdentifyDevice());
+  EXPECT_FALSE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 138}));
   EXPECT_TRUE(Wizard.WizardEnded);
   EXPECT_FALSE(Wizard.ResumePending);
@@ -103,7 +104,7 @@ TEST_F(Identify, AFailedConnectionAttemptTakesTheSameRoadAsATimeOut) {
   ui->Answer(wizard::kConnectionErrorScreen, kCancel);
   Change([](handheld::HandheldState& s) { s.faults.initFails = true; });
   Connect();
-  EXPECT_FALSE(wizard::IdentifyDevice());
+  EXPECT_FALSE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 138}));
   EXPECT_TRUE(Wizard.WizardEnded);
 }
@@ -112,7 +113,7 @@ TEST_F(Identify, AnAssetProgramThatDoesNotStartIsError106) {
   Change([](handheld::HandheldState& s) { s.faults.noStart.insert("createassetfile.exe"); });
   ChooseSerial();
   ui->Answer(wizard::kProgramFailureScreen, kCancel);
-  EXPECT_FALSE(wizard::IdentifyDevice());
+  EXPECT_FALSE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 158, 122, 144}));
   EXPECT_TRUE(Wizard.WizardEnded);
 }
@@ -123,7 +124,7 @@ TEST_F(Identify, AnAssetFileTooShortForBothFieldsIsError106) {
   ProgramOverride program("CreateAssetFile.exe", WriteGivenAsset);
   ChooseSerial();
   ui->Answer(wizard::kProgramFailureScreen, kCancel);
-  EXPECT_FALSE(wizard::IdentifyDevice());
+  EXPECT_FALSE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 158, 122, 144}));
   EXPECT_STREQ(Wizard.DeviceInfo.ModelID, "");
 }
@@ -133,7 +134,7 @@ TEST_F(Identify, TheRepairedVersionAndALowerCaseCodeFindTheirFolder) {
   gAssetBytes = handheld::MakeAssetData("LUMO", std::string("1\0\0002.00 jpn", 11));
   ProgramOverride program("CreateAssetFile.exe", WriteGivenAsset);
   ChooseSerial();
-  ASSERT_TRUE(wizard::IdentifyDevice());
+  ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_STREQ(Wizard.DeviceInfo.ModelID, "LUMO");
   EXPECT_STREQ(Wizard.DeviceInfo.Version, "1.12");
   EXPECT_STREQ(Wizard.DeviceInfo.Lang, "jpn");
@@ -147,7 +148,7 @@ TEST_F(Identify, AnUnknownCodeKeepsLanguageAndImageSize) {
   gAssetBytes = handheld::MakeAssetData("LUMO-5800", "1.14.00 XYZ");
   ProgramOverride program("CreateAssetFile.exe", WriteGivenAsset);
   ChooseSerial();
-  ASSERT_TRUE(wizard::IdentifyDevice());
+  ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_STREQ(Wizard.DeviceInfo.Lang, "XYZ");
   EXPECT_STREQ(Wizard.DeviceInfo.Language, "English");
   EXPECT_EQ(Wizard.ImageSizeKB, 7u);
@@ -160,7 +161,7 @@ TEST_F(Identify, TheImageIsTheFirstFileEndingInNbfNotAFolder) {
   WriteHostFile(LanguageFolder() + "/readme.nbf.txt", "not an image");
   WriteHostFile(LanguageFolder() + "/bf", "short name");
   ChooseSerial();
-  ASSERT_TRUE(wizard::IdentifyDevice());
+  ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(std::string(Wizard.FlashFile), Expected("English", "old.NBF"));
   EXPECT_EQ(wizard::FindLanguageImageSize(""), fs::file_size(LanguageFolder() + "/old.NBF"));
 }
@@ -177,7 +178,7 @@ TEST_F(Identify, OfTwoImagesTheFirstListedIsChosen) {
     }
   }
   ChooseSerial();
-  ASSERT_TRUE(wizard::IdentifyDevice());
+  ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(std::string(Wizard.FlashFile), Expected("English", first));
 }
 
@@ -186,7 +187,7 @@ TEST_F(Identify, NoImageInTheLanguageFolderIsError103) {
   fs::create_directories(LanguageFolder() + "/y.nbf");
   ChooseSerial();
   ui->Answer(wizard::kImageNotFoundScreen, kCancel);
-  EXPECT_FALSE(wizard::IdentifyDevice());
+  EXPECT_FALSE(wizard::IdentifyDevice(wizard::RunResumePath));
   EXPECT_EQ(ui->Walk(), (Walk{122, 158, 122, 140}));
   EXPECT_TRUE(Wizard.WizardEnded);
   EXPECT_EQ(wizard::FindLanguageImageSize(""), 0u);

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "checks/identify.h"
+#include "flow/resume_path.h"
 #include "platform/pc_files.h"
 #include "sim_fixture.h"
-#include "transfer/image_file.h"
-#include "wizard/driver.h"
+#include "image/image_file.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
@@ -37,7 +38,7 @@ class Verify : public SimWorld {
     SimWorld::SetUp();
     Connect();
     ui->Answer(wizard::kConnectionTypeScreen, {{kSerialRadio, true}}, kNext);
-    ASSERT_TRUE(wizard::IdentifyDevice());
+    ASSERT_TRUE(wizard::IdentifyDevice(wizard::RunResumePath));
     shownBefore = ui->Walk().size();
   }
   // Screens shown by the verification itself.

@@ -1,8 +1,8 @@
 // The ROM image file: header parsing and its checksum text, the version
 // number, the language table, short and missing files, and the header writer
 // read back by the parser.
-#include "transfer/image_file.h"
-#include "transfer/image_check.h"
+#include "image/image_file.h"
+#include "image/image_check.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/clock.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/wizard_state.h"
 
 namespace porttest {

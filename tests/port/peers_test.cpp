@@ -6,7 +6,7 @@
 
 #include "link_fixture.h"
 #include "sim/peers/peer_protocols.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/wizard_state.h"
 
 namespace porttest {

@@ -12,7 +12,7 @@
 
 #include "link_fixture.h"
 #include "platform/posix/link_posix.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

@@ -10,7 +10,7 @@
 
 #include "link_fixture.h"
 #include "platform/clock.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/wizard_state.h"
 
 namespace porttest {

@@ -1,10 +1,11 @@
 // The settings carry-over as the upgrade preparation runs it: registry values
 // and shortcut files on the simulated handheld afterwards.
+#include <ostream>
 #include <string>
 
 #include "prepare/settings_carry_over.h"
 #include "prepare_fixture.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 
 namespace preparetest {
 namespace {
@@ -44,6 +45,8 @@ struct LayoutCase {
   std::uint32_t windowBase;
   bool newLayout;
 };
+// Readable parameter names in test logs.
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << "version " << c.version; }
 
 class LayoutByVersionTest : public CarryOverTest, public ::testing::WithParamInterface<LayoutCase> {};
 
@@ -133,6 +136,7 @@ struct ChineseCase {
   const char* button1;
   const char* name5;
 };
+void PrintTo(const ChineseCase& c, std::ostream* os) { *os << "code " << c.code; }
 
 class ChineseImageTest : public CarryOverTest, public ::testing::WithParamInterface<ChineseCase> {};
 
@@ -192,6 +196,7 @@ struct CoolMenuCase {
   std::uint32_t typeAfter;
   std::vector<std::uint8_t> after;
 };
+void PrintTo(const CoolMenuCase& c, std::ostream* os) { *os << "CoolMenu " << c.name; }
 
 class CoolMenuTest : public CarryOverTest, public ::testing::WithParamInterface<CoolMenuCase> {};
 

@@ -13,8 +13,8 @@
 #include "prepare/upgrade.h"
 #include "programs.h"
 #include "rom_image.h"
-#include "transfer/image_file.h"
-#include "transfer/port.h"
+#include "image/image_file.h"
+#include "port/port.h"
 
 namespace preparetest {
 

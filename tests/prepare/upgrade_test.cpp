@@ -2,14 +2,15 @@
 // how the agent is started, and what happens around its start.
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 
 #include "checks/identify.h"
 #include "checks/resume_record.h"
 #include "platform/remote_api.h"
 #include "prepare/upgrade.h"
 #include "prepare_fixture.h"
-#include "transfer/port.h"
-#include "wizard/driver.h"
+#include "port/port.h"
+#include "flow/driver.h"
 
 namespace preparetest {
 namespace {
@@ -29,6 +30,8 @@ struct ConnectionCase {
   const char16_t* otherLoader;
   const char* loaderFile;
 };
+// Readable parameter names in test logs.
+void PrintTo(const ConnectionCase& c, std::ostream* os) { *os << "loader file " << c.loaderFile; }
 
 class StagingTest : public PrepareTest, public ::testing::WithParamInterface<ConnectionCase> {};
 
@@ -88,6 +91,7 @@ struct AgentFault {
   const char* name;
   std::function<void(handheld::HandheldState&)> apply;
 };
+void PrintTo(const AgentFault& f, std::ostream* os) { *os << "fault " << f.name; }
 
 class AgentStartFailureTest : public PrepareTest, public ::testing::WithParamInterface<AgentFault> {};
 

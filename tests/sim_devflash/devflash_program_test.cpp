@@ -14,7 +14,7 @@
 #include "distribution.h"
 #include "handheld.h"
 #include "link_watcher.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "sim_test_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "handheld.h"
 #include "platform/clock.h"
 #include "platform/remote_api.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "rapi_service.h"
 #include "sim_test_support.h"
 

@@ -11,7 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/remote_api.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "sim_test_support.h"
 
 namespace {

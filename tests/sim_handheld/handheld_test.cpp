@@ -7,7 +7,7 @@
 #include "distribution.h"
 #include "handheld.h"
 #include "programs.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "sim_test_support.h"
 
 using namespace handheld;

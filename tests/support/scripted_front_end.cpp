@@ -7,9 +7,9 @@
 #include <memory>
 #include <thread>
 
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

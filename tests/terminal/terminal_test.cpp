@@ -12,7 +12,7 @@
 #include "platform/clock.h"
 #include "platform/posix/terminal_front_end.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

@@ -17,7 +17,7 @@
 #include "platform/win32/dialog_front_end.h"
 #include "platform/win32/win32_app.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/screen_table.h"
 #include "wizard/wizard_state.h"

@@ -8,8 +8,8 @@
 
 #include "fake_world.h"
 #include "scripted_front_end.h"
-#include "transfer/image_file.h"
-#include "wizard/driver.h"
+#include "image/image_file.h"
+#include "flow/driver.h"
 #include "wizard/wizard_state.h"
 
 namespace {

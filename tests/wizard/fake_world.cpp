@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "transfer/image_file.h"
-#include "wizard/driver.h"
+#include "image/image_file.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

@@ -9,11 +9,11 @@
 
 #include "fake_world.h"
 #include "scripted_front_end.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
-#include "wizard/power_poller.h"
-#include "wizard/screen_behaviour.h"
+#include "flow/driver.h"
+#include "flow/power_poller.h"
+#include "flow/screen_behaviour.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

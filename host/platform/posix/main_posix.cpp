@@ -14,7 +14,7 @@
 #include "platform/posix/terminal_front_end.h"
 #include "platform/screens.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/wizard_state.h"
 
 namespace {

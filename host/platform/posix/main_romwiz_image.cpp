@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Remote API on Linux: a client of handheld-sim over loopback TCP (protocol in
-// sim/handheld/rapi_protocol.h). The address comes from ROMWIZ_HANDHELD
+// wire/rapi_protocol.h). The address comes from ROMWIZ_HANDHELD
 // (host:port), else 127.0.0.1:9696.
 //
 // CeRapiInitEx connects in the background and signals its event (our own
@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "../../../sim/handheld/rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "platform/clock.h"
 
 namespace rapi {

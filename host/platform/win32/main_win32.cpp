@@ -8,7 +8,7 @@
 #include "platform/win32/win32_app.h"
 #include "romwiz_resources.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/wizard_state.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/screens.h"
-#include "transfer/port.h"
+#include "port/port.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

@@ -1,6 +1,6 @@
 // Stand-in rapi.dll: the Ce... functions romwiz.exe uses, carried to
 // handheld-sim over loopback TCP with the protocol of
-// sim/handheld/rapi_protocol.h. The address comes from ROMWIZ_HANDHELD
+// wire/rapi_protocol.h. The address comes from ROMWIZ_HANDHELD
 // (host:port), else 127.0.0.1:9696.
 //
 // Like the real library, CeRapiInitEx fills the init record's event and
@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sim/handheld/rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace {
 

@@ -1,18 +1,16 @@
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 
 #include <algorithm>
 #include <charconv>
 #include <limits>
 #include <cstring>
 
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "platform/remote_api.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {
-
-ImageHeaderRecord ImageHeader;
 
 namespace {
 
@@ -72,8 +70,6 @@ void ClearParsedFields(ImageHeaderRecord& record) {
 }
 
 }  // namespace
-
-void ResetImageHeader() { ImageHeader = ImageHeaderRecord{}; }
 
 const char* LanguageForCode(const char* code) {
   for (const LanguageEntry& entry : kLanguages)

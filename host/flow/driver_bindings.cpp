@@ -8,15 +8,16 @@
 #include "checks/activesync.h"
 #include "checks/host_checks.h"
 #include "checks/identify.h"
+#include "flow/resume_path.h"
 #include "checks/resume_record.h"
 #include "platform/host_system.h"
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
 #include "prepare/upgrade.h"
 #include "transfer/download.h"
-#include "transfer/image_file.h"
-#include "transfer/port.h"
-#include "wizard/driver.h"
+#include "image/image_file.h"
+#include "port/port.h"
+#include "flow/driver.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {
@@ -48,7 +49,7 @@ Operations DefaultOperations() {
   ops.SetDeviceClock = [] { SetDeviceClock(); };         // its result is not used
   ops.CeRapiInitEx = rapi::CeRapiInitEx;
   ops.CeGetSystemPowerStatusEx = rapi::CeGetSystemPowerStatusEx;
-  ops.IdentifyDevice = IdentifyDevice;
+  ops.IdentifyDevice = [] { return IdentifyDevice(RunResumePath); };
   ops.VerifyImageAndDevice = VerifyImageAndDevice;
   ops.ReadImageHeader = [](const char* path) { return wizard::ReadImageHeader(path) != 0; };
   ops.GetImageFileSize = wizard::GetImageFileSize;

@@ -1,4 +1,4 @@
-#include "transfer/image_check.h"
+#include "image/image_check.h"
 
 #include <cstdio>
 #include <cstring>
@@ -60,7 +60,7 @@ void CheckPayload(ImageCheck& check) {
                   ChecksumText(check.stored).c_str(), ChecksumText(check.computed).c_str());
     check.problems.push_back(text);
   }
-  if (check.payloadBytes < kSmallestPayload || check.payloadBytes % kImageBlockBytes != 0)
+  if (check.payloadBytes < kMinimumPayload || check.payloadBytes % kImageBlockBytes != 0)
     check.problems.push_back("the payload of " + std::to_string(check.payloadBytes) +
                              " bytes is not a whole number of 262144-byte blocks of at least 524288 bytes");
 }

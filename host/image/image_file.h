@@ -15,30 +15,14 @@
 #include <string>
 
 #include "platform/pc_files.h"
+#include "wizard/image_header_record.h"
 
 namespace wizard {
 
-constexpr std::size_t kImageHeaderSize = 32;
-constexpr std::size_t kModelOffset = 0, kModelLength = 9;
-constexpr std::size_t kLangOffset = 10, kLangLength = 3;
-constexpr std::size_t kVersionOffset = 14, kVersionLength = 4;
-constexpr std::size_t kChecksumOffset = 19, kMaxChecksumDigits = 4;
-// Header bytes 0..17 (model, separator, code, separator, version) are summed.
-constexpr std::size_t kSummedHeaderBytes = 18;
-constexpr char kHeaderSeparator = '-';
+// Payloads shorter than the boot block and the loader block are refused:
+// before an upgrade and before anything is sent.
+constexpr std::uint32_t kMinimumPayload = 0x80000;
 
-// The parsed header of the image in use; one record, overwritten by each parse.
-struct ImageHeaderRecord {
-  char ImageModelID[kModelLength + 1] = {};
-  char ImageLang[kLangLength + 1] = {};
-  char ImageVersion[kVersionLength + 1] = {};
-  float ImageVersionNumber = 0.0f;
-  char ImageChecksumText[kMaxChecksumDigits + 1] = {};
-  char ImageLanguage[16] = {};  // language folder name; kept when the code is unknown
-};
-
-extern ImageHeaderRecord ImageHeader;
-void ResetImageHeader();  // tests
 
 // Parses the header of `path` into ImageHeader. Returns 1 on success. When
 // the file cannot be opened or holds fewer than 32 bytes, it collapses the

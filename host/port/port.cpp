@@ -1,4 +1,4 @@
-#include "transfer/port.h"
+#include "port/port.h"
 
 #include <algorithm>
 #include <cstdio>

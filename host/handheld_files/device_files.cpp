@@ -1,4 +1,4 @@
-#include "prepare/device_files.h"
+#include "handheld_files/device_files.h"
 
 #include <cstring>
 #include <string>

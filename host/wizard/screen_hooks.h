@@ -1,9 +1,7 @@
-// What the few screens that do more than show text do beyond the screen
-// table: the connection choice (158), the power warning (105), the
-// incompatible-image highlight (123), the backup offer (125), the ready
-// screen (130), the progress screens (102, 132), the after-transfer screen
-// (167), the closing screens (133, 160) and the transfer errors (142, 114).
-// ScreenSession calls these hooks; nothing else should.
+// The hooks through which a screen session hands the few screens that do
+// more than show text to the flow above it. The engine declares them; the
+// flow (flow/screen_behaviour.cpp) defines them, so the engine stands below
+// the flow without knowing it. ScreenSession calls these; nothing else should.
 #pragma once
 
 namespace screens {
@@ -33,9 +31,5 @@ bool Highlighted(const ScreenSession& session, int control);
 bool Closed(ScreenSession& session);
 
 }  // namespace behaviour
-
-// Screen 102 in its resume form (duration text by Serial or Critical, the
-// resume worker, abandon by timers 1 and 2 only). Returns its result.
-int ShowResumeProgressScreen();
 
 }  // namespace screens

@@ -1,10 +1,10 @@
-#include "wizard/power_poller.h"
+#include "flow/power_poller.h"
 
 #include <atomic>
 
 #include "platform/clock.h"
 #include "platform/remote_api.h"
-#include "wizard/driver.h"
+#include "flow/driver.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

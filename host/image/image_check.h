@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "platform/pc_files.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 
 namespace wizard {
 
-// The payload the transfer expects: whole 256 KB blocks, boot block and
-// loader block at least.
+// The payload the transfer expects: whole 256 KB blocks, at least
+// kMinimumPayload bytes (the boot block and the loader block).
 constexpr std::uint32_t kImageBlockBytes = 0x40000;
-constexpr std::uint64_t kSmallestPayload = 2 * kImageBlockBytes;
 
 // The checksum of an open image read from its start: header bytes 0..17,
 // then every byte after the 32-byte header. False when the file holds fewer

@@ -2,14 +2,14 @@
 // below means EndWizard and return. After every operation the driver looks at
 // WizardEnded: an operation that ended the wizard (with its own error screen)
 // stops the driver, whatever it returned.
-#include "wizard/driver.h"
+#include "flow/driver.h"
 
 #include <cstdio>
 #include <cctype>
 
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "platform/screens.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

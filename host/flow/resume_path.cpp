@@ -1,11 +1,11 @@
-#include "checks/resume_path.h"
+#include "flow/resume_path.h"
 
 #include "checks/activesync.h"
 #include "checks/identify.h"
 #include "checks/resume_record.h"
 #include "platform/remote_api.h"
-#include "wizard/driver.h"
-#include "wizard/screen_behaviour.h"
+#include "flow/driver.h"
+#include "flow/screen_behaviour.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 

@@ -1,16 +1,16 @@
 // Behaviour of the screens that do more than show their table texts.
-#include "wizard/screen_behaviour.h"
+#include "flow/screen_behaviour.h"
 
 #include <cstdio>
 
-#include "checks/bounded_text.h"
+#include "base/bounded_text.h"
 #include "platform/clock.h"
 #include "platform/screens.h"
 #include "transfer/download.h"
-#include "transfer/image_file.h"
+#include "image/image_file.h"
 #include "wizard/catalogue.h"
-#include "wizard/driver.h"
-#include "wizard/power_poller.h"
+#include "flow/driver.h"
+#include "flow/power_poller.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
