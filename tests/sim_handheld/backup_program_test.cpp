@@ -8,7 +8,7 @@
 #include "backup_program.h"
 #include "handheld.h"
 #include "programs.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 #include "sim_test_support.h"
 
 using namespace handheld;
