@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "handheld.h"
-#include "rapi_protocol.h"
+#include "wire/rapi_protocol.h"
 
 namespace handheld {
 namespace {
