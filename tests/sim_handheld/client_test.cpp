@@ -262,6 +262,82 @@ TEST_F(ClientTest, UninitEndsTheConnection) {
   EXPECT_FALSE(rapi::WaitForConnection(init, 10));  // the old record's event is gone
 }
 
+// A service that answers every request with success and a zero word: the
+// connection comes up, and a write "succeeds" with 0 bytes written.
+class ZeroWordService {
+ public:
+  ZeroWordService() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener_, 4);
+    socklen_t n = sizeof a;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ZeroWordService() {
+    ::shutdown(listener_, SHUT_RDWR);
+    ::close(listener_);
+    thread_.join();
+  }
+  std::uint16_t Port() const { return port_; }
+  int WriteRequests() const { return writes_; }
+
+ private:
+  static bool ReadAll(int fd, unsigned char* p, std::size_t n) {
+    while (n > 0) {
+      const ssize_t got = ::read(fd, p, n);
+      if (got <= 0) return false;
+      p += got;
+      n -= static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+  void Serve() {
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    unsigned char head[8];
+    while (ReadAll(fd, head, sizeof head)) {
+      std::vector<unsigned char> rest(rapi_get_u32(head) - 4);
+      if (!ReadAll(fd, rest.data(), rest.size())) break;
+      const std::uint32_t op = rapi_get_u32(head + 4);
+      if (op == RAPI_OP_WRITE_FILE) ++writes_;
+      unsigned char answer[16];
+      rapi_put_u32(answer, 12);
+      rapi_put_u32(answer + 4, op);
+      rapi_put_u32(answer + 8, 0);   // no error
+      rapi_put_u32(answer + 12, 0);  // RAPI_S_OK, or 0 bytes written
+      if (::write(fd, answer, sizeof answer) != static_cast<ssize_t>(sizeof answer)) break;
+      // Stop answering writes after a few: a client that loops on them
+      // then fails this test instead of hanging it.
+      if (writes_ > 3) break;
+    }
+    ::close(fd);
+  }
+
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<int> writes_{0};
+  std::thread thread_;
+};
+
+TEST(ClientWrite, ASuccessWithNothingWrittenIsAFailureNotAnEndlessLoop) {
+  ZeroWordService service;
+  PointClientAt(service.Port());
+  rapi::InitRecord init;
+  ASSERT_EQ(rapi::CeRapiInitEx(&init), 0);
+  ASSERT_TRUE(rapi::WaitForConnection(init, kConnectionWaitMs));
+  ASSERT_EQ(init.result, 0);
+  std::uint32_t written = 99;
+  EXPECT_FALSE(rapi::CeWriteFile(reinterpret_cast<rapi::Handle>(1), "abc", 3, &written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(service.WriteRequests(), 1);
+  rapi::CeRapiUninit();
+}
+
 TEST(AnsiToDevicePath, UsesWindows1252) {
   EXPECT_EQ(rapi::AnsiToDevicePath("\\Temp\\a.exe"), u"\\Temp\\a.exe");
   EXPECT_EQ(rapi::AnsiToDevicePath("\x80\xE9\x9F"), u"\u20AC\u00E9\u0178");

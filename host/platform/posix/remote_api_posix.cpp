@@ -416,7 +416,11 @@ bool CeWriteFile(Handle file, const void* data, std::uint32_t count, std::uint32
     if (!Call(RAPI_OP_WRITE_FILE, Payload().U32(FromHandle(file)).Bytes(in + total, n), response) ||
         response.size() < 4)
       return false;
-    total += rapi_get_u32(response.data());
+    const std::uint32_t wrote = rapi_get_u32(response.data());
+    // A piece reported as written with no byte taken (or with more than was
+    // sent) would never finish the loop: the write has failed.
+    if (n != 0 && (wrote == 0 || wrote > n)) return false;
+    total += wrote;
     if (written) *written = total;
   } while (total < count);
   return true;
