@@ -22,6 +22,7 @@ namespace {
 
 constexpr int kBackupFailureScreen = 147;  // "ERROR 109:  FAILURE TO BACK UP CURRENT ROM IMAGE"
 constexpr unsigned kPercent = 100;
+constexpr std::uint32_t kSizeUnknown = 0xFFFFFFFFu;  // CeGetFileSize's failure
 
 // What a failure asks the GUI thread for once the worker has ended.
 struct Failure {
@@ -123,7 +124,12 @@ bool FetchChunk(std::uint8_t* buffer) {
     rapi::Handle file = rapi::CeCreateFile(path.c_str(), rapi::kGenericRead, rapi::kShareRead,
                                            rapi::kOpenExisting, 0);
     if (file == rapi::kInvalidHandle) continue;
-    std::uint32_t got = ReadChunkFile(file, buffer);
+    // A file still short of a chunk is not read at all: the program is still
+    // writing it (or never finishes it), and it is looked at again next time.
+    std::uint32_t high = 0;
+    std::uint32_t size = rapi::CeGetFileSize(file, &high);
+    bool whole = size == kSizeUnknown || high != 0 || size >= kBackupChunkBytes;
+    std::uint32_t got = whole ? ReadChunkFile(file, buffer) : 0;
     rapi::CeCloseHandle(file);
     if (got == kBackupChunkBytes) return true;
   }
