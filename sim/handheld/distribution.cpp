@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "handheld.h"
+#include "programs.h"
 
 namespace fs = std::filesystem;
 
@@ -47,9 +48,7 @@ const std::vector<std::string>& DistributedPrograms() {
   return programs;
 }
 
-std::string DistributedProgramText(const std::string& program) {
-  return "handheld-sim placeholder for " + program + "\n";
-}
+std::string DistributedProgramText(const std::string& program) { return ProgramFileText(program); }
 
 std::string WriteDistribution(const std::string& outFolder, const DistributionOptions& options,
                               std::string* imagePath) {

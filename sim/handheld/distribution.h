@@ -4,8 +4,9 @@
 //                                  whose payload carries the identity block
 //   module.dat                     the modules to remove, CR LF lines, "$" last
 //   GetType.exe, backup.exe, SetSystemTime.dll, Devflash.exe
-//                                  placeholders; the handheld runs its own
-//                                  built-in program of that name
+//                                  program files (ProgramFileText); the
+//                                  handheld runs its own built-in program of
+//                                  that name
 //   flash_usb.nb, flash_serial.nb  64 KiB loader files
 //   readme.doc                     a short text
 #pragma once

@@ -105,7 +105,7 @@ std::string CreateHandheld(const std::string& folder, const CreateOptions& optio
 
 Handheld::Handheld(std::string folder) : folder_(std::move(folder)), fs_(folder_) {}
 
-Handheld::~Handheld() = default;
+Handheld::~Handheld() { StopProgramWork(*this); }
 
 HandheldState Handheld::State() const {
   HandheldState state;
@@ -374,6 +374,34 @@ bool Handheld::ReadDeviceFile(const std::u16string& path, std::vector<std::uint8
   std::ifstream in(p.host, std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return static_cast<bool>(in) || in.eof();
+}
+
+std::uint32_t Handheld::AppendDeviceFile(const std::u16string& path, const std::vector<std::uint8_t>& bytes,
+                                         bool create) {
+  ResolvedPath p;
+  if (std::uint32_t error = fs_.Resolve(path, p)) return error;
+  if (p.isDirectory) return RAPI_ERROR_ACCESS_DENIED;
+  if (create && p.exists) return RAPI_ERROR_FILE_EXISTS;
+  if (!create && !p.exists) return RAPI_ERROR_FILE_NOT_FOUND;
+  // The program asks for write access; an open reader that shares only
+  // reading keeps it out, as on the handheld.
+  if (!SharingAllows(p.key, kGenericWrite, kShareRead)) return RAPI_ERROR_SHARING_VIOLATION;
+  const int fd = ::open(p.host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0644);
+  if (fd < 0) return RAPI_ERROR_ACCESS_DENIED;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (create) fs_.SetAttributes(p, kAttrNormal);
+  return done == bytes.size() ? 0 : RAPI_ERROR_GEN_FAILURE;
+}
+
+bool Handheld::DeviceFileExists(const std::u16string& path) const {
+  ResolvedPath p;
+  return fs_.Resolve(path, p) == 0 && p.exists && !p.isDirectory;
 }
 
 }  // namespace handheld

@@ -11,7 +11,8 @@
 // fault.fail_call (comma list of Ce... names), fault.no_start (comma list of
 // program file names), fault.probe_silent, fault.no_answer, fault.init_fails
 // (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,
-// fault.link_noise_before_message, fault.link_drop_after_bytes (counts; empty
+// fault.link_noise_before_message, fault.link_drop_after_bytes,
+// fault.backup_stall_after_chunks, fault.backup_short_chunk (counts; empty
 // for never).
 #pragma once
 #include <cstdint>
@@ -41,6 +42,10 @@ struct Faults {
   std::uint64_t linkSilentAfterMessages = kNoLinkFault;
   std::uint64_t linkNoiseBeforeMessage = kNoLinkFault;
   std::uint64_t linkDropAfterBytes = kNoLinkFault;
+  // backup.exe: writes this many chunks, then no more; and the chunk of this
+  // number (1 = the first) stays kBackupShortBytes short. kNoLinkFault for none.
+  std::uint64_t backupStallAfterChunks = kNoLinkFault;
+  std::uint64_t backupShortChunk = kNoLinkFault;
 };
 
 struct HandheldState {

@@ -12,7 +12,8 @@
 //   handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]
 //   handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent
 //                          | no-answer | init-fails | link-silent-bytes N
-//                          | link-silent-messages N | link-noise N | link-drop N | clear [fault]
+//                          | link-silent-messages N | link-noise N | link-drop N
+//                          | backup-stall N | backup-short N | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
 //   handheld-sim --help
@@ -299,27 +300,30 @@ int Fault(const Args& args) {
     std::cerr << "handheld-sim: fail-call takes a remote call name (CeCreateProcess, ...), no-start a program name\n";
     return 2;
   }
-  static const std::map<std::string, std::uint64_t Faults::*> kLinkFaults = {
+  static const std::map<std::string, std::uint64_t Faults::*> kCountFaults = {
       {"link-silent-bytes", &Faults::linkSilentAfterBytes},
       {"link-silent-messages", &Faults::linkSilentAfterMessages},
       {"link-noise", &Faults::linkNoiseBeforeMessage},
       {"link-drop", &Faults::linkDropAfterBytes},
+      {"backup-stall", &Faults::backupStallAfterChunks},
+      {"backup-short", &Faults::backupShortChunk},
   };
-  const auto linkFault = kLinkFaults.find(name);
+  const auto countFault = kCountFaults.find(name);
   std::uint32_t count = 0;
-  if (linkFault != kLinkFaults.end() && !Number(argument, count)) {
+  if (countFault != kCountFaults.end() && !Number(argument, count)) {
     std::cerr << "handheld-sim: " << name << " takes a count\n";
     return 2;
   }
   if (name != "fail-call" && name != "no-start" && name != "probe-silent" && name != "no-answer" &&
-      name != "init-fails" && name != "clear" && linkFault == kLinkFaults.end()) {
+      name != "init-fails" && name != "clear" && countFault == kCountFaults.end()) {
     std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails,\n"
-                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, clear\n";
+                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, backup-stall,\n"
+                 "  backup-short, clear\n";
     return 2;
   }
   return Change(args.positional[0], [&](HandheldState& s) {
     Faults& f = s.faults;
-    if (linkFault != kLinkFaults.end()) f.*(linkFault->second) = count;
+    if (countFault != kCountFaults.end()) f.*(countFault->second) = count;
     else if (name == "fail-call") f.failCalls.insert(argument);
     else if (name == "no-start") f.noStart.insert(LowerAscii(argument));
     else if (name == "probe-silent") f.probeSilent = true;
@@ -331,7 +335,7 @@ int Fault(const Args& args) {
     else if (argument == "probe-silent") f.probeSilent = false;
     else if (argument == "no-answer") f.noAnswer = false;
     else if (argument == "init-fails") f.initFails = false;
-    else if (kLinkFaults.count(argument)) f.*(kLinkFaults.at(argument)) = kNoLinkFault;
+    else if (kCountFaults.count(argument)) f.*(kCountFaults.at(argument)) = kNoLinkFault;
   });
 }
 

@@ -265,9 +265,12 @@ TEST(HandheldState, TextFormatRoundTripsAndToleratesDamage) {
   s.tzBlock = {0, 1, 0xFE, 0xFF};
   s.faults.noStart = {"gettype.exe", "backup.exe"};
   s.faults.noAnswer = true;
+  s.faults.backupStallAfterChunks = 3;
+  s.faults.backupShortChunk = 5;
   HandheldState back;
   ParseState(FormatState(s), back);
   EXPECT_EQ(FormatState(back), FormatState(s));
+  EXPECT_EQ(back.faults.backupShortChunk, 5u);
   HandheldState damaged;
   ParseState("battery_percent=lots\nmode=sideways\npower=battery\n", damaged);
   EXPECT_EQ(damaged.batteryPercent, 100u);

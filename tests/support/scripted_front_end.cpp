@@ -45,6 +45,9 @@ Snapshot Capture(const screens::ScreenSession& session) {
   Snapshot snapshot;
   snapshot.title = session.Title();
   snapshot.visible = session.Visible();
+  snapshot.progressRange = session.ProgressRange();
+  snapshot.progressPosition = session.ProgressPosition();
+  snapshot.percent = session.Percent();
   for (const auto& control : session.screen().controls) {
     snapshot.controls[control.id] = ControlView{session.Text(control.id),
                                                 session.Enabled(control.id),
@@ -173,7 +176,10 @@ int ScriptedFrontEnd::RunModal(screens::ScreenSession& session) {
         while (!session.Ended() && std::chrono::steady_clock::now() < deadline) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (session.Ended()) break;
+        if (session.Ended()) {
+          showings_[index].states.push_back(Capture(session));  // as its worker left it
+          break;
+        }
       }
       ADD_FAILURE() << "no answer scripted for screen " << session.id();
       session.End(kUnscripted);

@@ -15,6 +15,9 @@
 //                                               <title> and of class "SETUP" for
 //                                               <ms>; print the most of each seen
 //   wine_probe dump <title> <control>           list the screen's controls
+//   wine_probe file <title> <path> <ms>         wait for the file dialog titled
+//                                               <title>, type <path> as its file
+//                                               name and press its OK button
 //
 // Screens named by their dialog template in <exe> (romwiz.exe), found by
 // where their controls stand:
@@ -130,7 +133,7 @@ BOOL CALLBACK DumpControl(HWND item, LPARAM) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: wine_probe wait|gone|text|expect|click|key|count|dump ...\n");
+  std::fprintf(stderr, "usage: wine_probe wait|gone|text|expect|click|key|count|dump|file ...\n");
   return 2;
 }
 
@@ -177,6 +180,29 @@ int PressKey(HWND screen, int key) {
   if (GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr) target = info.hwndFocus;
   PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(key), 1);
   PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(key), 0xC0000001);
+  return 0;
+}
+
+// The file name box of a common file dialog: the combo box of the explorer
+// style (cmb13) or the edit box of the older style (edt1).
+constexpr int kFileNameCombo = 0x47C;
+constexpr int kFileNameEdit = 0x480;
+
+int TypeFileName(const char* title, const char* path, int ms) {
+  HWND dialog = WaitScreen(title, IDOK, ms);
+  if (dialog == nullptr) {
+    std::fprintf(stderr, "no file dialog \"%s\" within %d ms\n", title, ms);
+    return 1;
+  }
+  HWND name = GetDlgItem(dialog, kFileNameCombo);
+  if (name == nullptr) name = GetDlgItem(dialog, kFileNameEdit);
+  if (name == nullptr) {
+    std::fprintf(stderr, "the file dialog has no file name box\n");
+    return 1;
+  }
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
   return 0;
 }
 
@@ -375,6 +401,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "key" && argc == 5) return PressKey(screen, std::atoi(argv[4]));
+  if (command == "file" && argc == 5) return TypeFileName(title, argv[3], std::atoi(argv[4]));
   if (command == "dump") {
     std::printf("title \"%s\"\n", TextOf(screen, 0).c_str());
     EnumChildWindows(screen, DumpControl, 0);
