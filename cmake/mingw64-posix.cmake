@@ -1,12 +1,4 @@
 # The GoogleTest programs for x86_64, for 64-bit Wine.
-# GoogleTest programs for the Win32 layer: GoogleTest needs std::mutex, which
-# only the -posix thread model provides. Nothing built here ships.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(ROMWIZ_MINGW_ARCH x86_64)
+set(ROMWIZ_MINGW_THREADS posix)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

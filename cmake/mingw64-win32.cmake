@@ -1,13 +1,5 @@
 # The same build for x86_64: run under 64-bit Wine on machines that cannot
 # execute 32-bit programs. Nothing built with it ships.
-# Shipped Windows programs: the -win32 thread model, so nothing pulls in
-# winpthreads (which imports functions Windows XP lacks).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(ROMWIZ_MINGW_ARCH x86_64)
+set(ROMWIZ_MINGW_THREADS win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
