@@ -5,6 +5,7 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 # Debian packages the builds and tests need.
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev)
+NATIVE_PACKAGES+=(clang)  # the libFuzzer targets (scripts/fuzz)
 CROSS_PACKAGES=(g++-mingw-w64-i686 gcc-arm-none-eabi libnewlib-arm-none-eabi)
 WINE_PACKAGES=(wine wine32:i386 xvfb imagemagick x11-utils xdotool file)
 
