@@ -14,12 +14,15 @@
 //     string lengths, handles neither 0 nor 0xFFFFFFFF);
 //   - a registry value read after it was set through the same key handle
 //     has the type and bytes that were set;
+//   - the time zone the last accepted "SetSysTime" call set is what the
+//     handheld's state holds afterwards (bias, names, block);
 //   - no request changes the handheld's mode or faults.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,8 +32,10 @@
 #include <string>
 #include <vector>
 
+#include "sim/handheld/device_fs.h"
 #include "sim/handheld/handheld.h"
 #include "sim/handheld/handheld_state.h"
+#include "sim/handheld/programs.h"
 #include "sim/handheld/rapi_service.h"
 #include "wire/rapi_protocol.h"
 
@@ -159,11 +164,15 @@ Bytes Exchange(std::uint16_t port, const Bytes& raw) {
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("cannot connect");
+  // An interrupted connect goes on by itself; asking again tells when it is done.
+  while (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EISCONN) {
+    if (errno != EINTR && errno != EALREADY) Fail("cannot connect");
+  }
   std::size_t sent = 0;
   while (sent < raw.size()) {
     ssize_t n = ::send(fd, raw.data() + sent, raw.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;  // the service dropped the connection
+    if (n < 0 && errno == EINTR) continue;  // libFuzzer's timer signal
+    if (n <= 0) break;                      // the service dropped the connection
     sent += static_cast<std::size_t>(n);
   }
   ::shutdown(fd, SHUT_WR);
@@ -171,6 +180,7 @@ Bytes Exchange(std::uint16_t port, const Bytes& raw) {
   std::uint8_t chunk[65536];
   for (;;) {
     ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     answers.insert(answers.end(), chunk, chunk + n);
   }
@@ -305,7 +315,51 @@ class RegistryModel {
   std::map<std::pair<std::uint32_t, std::u16string>, SetValue> values_;
 };
 
-void CheckAnswers(const std::vector<Request>& requests, const Bytes& answers) {
+// The time zone of a "SetSysTime" block (TIME_ZONE_INFORMATION first):
+// the bias, the two names of up to 32 units each, the whole block.
+struct TimeZone {
+  std::int32_t bias = 0;
+  std::string standardName, daylightName;
+  Bytes block;
+};
+
+constexpr std::size_t kStandardNameAt = 4, kDaylightNameAt = 88, kZoneNameUnits = 32;
+
+std::string ZoneName(const Bytes& input, std::size_t at) {
+  std::u16string name;
+  for (std::size_t i = 0; i < kZoneNameUnits; ++i) {
+    char16_t unit = static_cast<char16_t>(input[at + 2 * i] | (input[at + 2 * i + 1] << 8));
+    if (unit == 0) break;
+    name += unit;
+  }
+  return handheld::Utf16ToUtf8(name);
+}
+
+// The zone an answered invoke has set: the only function the handheld can
+// invoke here is SetSysTime, which answers S_OK with no output only when it
+// took the block.
+bool SetTimeZone(const Request& request, std::uint32_t error, Reader answer, TimeZone& zone) {
+  if (request.op != RAPI_OP_INVOKE || error != 0 || answer.Word() != RAPI_S_OK || !answer.Data().empty())
+    return false;
+  RapiReader in;
+  rapi_reader_init(&in, request.payload.data(), static_cast<std::uint32_t>(request.payload.size()));
+  std::uint16_t unused[RAPI_MAX_PATH];
+  rapi_read_str(&in, unused, RAPI_MAX_PATH);
+  rapi_read_str(&in, unused, RAPI_MAX_PATH);
+  std::uint32_t n = 0;
+  const std::uint8_t* data = rapi_read_bytes(&in, &n);
+  if (in.failed || n != handheld::kClockBlockSize) Fail("an invoke that is no clock block was taken");
+  Bytes input(data, data + n);
+  zone.bias = static_cast<std::int32_t>(rapi_get_u32(data));
+  zone.standardName = ZoneName(input, kStandardNameAt);
+  zone.daylightName = ZoneName(input, kDaylightNameAt);
+  zone.block.assign(data, data + handheld::kTimeZoneInfoSize);
+  return true;
+}
+
+// Returns whether a time zone was set, and the last one in `zone`.
+bool CheckAnswers(const std::vector<Request>& requests, const Bytes& answers, TimeZone& zone) {
+  bool zoneSet = false;
   RegistryModel registry;
   std::size_t at = 0;
   for (const Request& request : requests) {
@@ -320,9 +374,11 @@ void CheckAnswers(const std::vector<Request>& requests, const Bytes& answers) {
     if (error == 0 && !PayloadFits(op, request, payload))
       Fail("the payload of a successful operation " + std::to_string(op) + " has the wrong shape");
     registry.Answered(request, error, Reader{answers, at + kResponseHeader, at + kWord + length});
+    zoneSet |= SetTimeZone(request, error, Reader{answers, at + kResponseHeader, at + kWord + length}, zone);
     at += kWord + length;
   }
   if (at != answers.size()) Fail("answers beyond the requests");
+  return zoneSet;
 }
 
 }  // namespace
@@ -341,10 +397,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!service.Start(0, error)) Fail("the service does not start: " + error);
     answers = Exchange(service.Port(), raw);
   }
-  CheckAnswers(requests, answers);
+  TimeZone zone;
+  bool zoneSet = CheckAnswers(requests, answers, zone);
 
   handheld::HandheldState state;
   if (!handheld::LoadState(bench.live, state)) Fail("state.txt is gone");
+  if (zoneSet && (state.tzBias != zone.bias || state.tzStandardName != zone.standardName ||
+                  state.tzDaylightName != zone.daylightName || state.tzBlock != zone.block))
+    Fail("the handheld's time zone is not the one set");
   const handheld::Faults none;
   if (state.mode != handheld::Mode::WinCE || !state.faults.failCalls.empty() || !state.faults.noStart.empty() ||
       state.faults.probeSilent != none.probeSilent || state.faults.noAnswer != none.noAnswer ||
