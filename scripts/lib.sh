@@ -21,6 +21,7 @@ can_run_32bit() {
 # The native build also builds the takeover image the simulated handheld
 # runs (arm-none-eabi) and runs it on Unicorn's emulated SA-1110.
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev libunicorn-dev gcc-arm-none-eabi libnewlib-arm-none-eabi)
+NATIVE_PACKAGES+=(clang)  # the libFuzzer targets (scripts/fuzz)
 CROSS_PACKAGES=(g++-mingw-w64-i686)
 # fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
 # user language from LANG (see ensure_locales).

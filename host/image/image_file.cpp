@@ -85,6 +85,8 @@ float VersionNumber(const char* text) {
     negative = (*text == '-');
     ++text;
   }
+  // One sign only: from_chars would take a second "-" ("--1.4" is no number).
+  if (*text == '+' || *text == '-') return 0.0f;
   double value = 0.0;
   auto result = std::from_chars(text, text + std::strlen(text), value);
   if (result.ec == std::errc::invalid_argument) return 0.0f;

@@ -39,6 +39,33 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
+// Free text (the time-zone names the PC sends) on a line of its own: a
+// backslash, CR or LF in it is escaped, so that a value can neither end its
+// line early nor start a key of its own.
+std::string EscapeText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+std::string UnescapeText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+  }
+  return out;
+}
+
 std::vector<std::uint8_t> Unhex(const std::string& text) {
   std::vector<std::uint8_t> out;
   for (std::size_t i = 0; i + 1 < text.size(); i += 2)
@@ -95,8 +122,8 @@ std::string FormatState(const HandheldState& s) {
       << "flash_mb=" << s.flashMb << "\n"
       << "clock_offset_ms=" << s.clockOffsetMs << "\n"
       << "tz_bias=" << s.tzBias << "\n"
-      << "tz_standard_name=" << s.tzStandardName << "\n"
-      << "tz_daylight_name=" << s.tzDaylightName << "\n"
+      << "tz_standard_name=" << EscapeText(s.tzStandardName) << "\n"
+      << "tz_daylight_name=" << EscapeText(s.tzDaylightName) << "\n"
       << "tz_block=" << Hex(s.tzBlock) << "\n"
       << "fault.fail_call=" << JoinList(s.faults.failCalls) << "\n"
       << "fault.no_start=" << JoinList(s.faults.noStart) << "\n"
@@ -134,8 +161,8 @@ void ParseState(const std::string& text, HandheldState& s) {
       else if (key == "flash_mb") s.flashMb = static_cast<std::uint32_t>(std::stoul(value));
       else if (key == "clock_offset_ms") s.clockOffsetMs = std::stoll(value);
       else if (key == "tz_bias") s.tzBias = static_cast<std::int32_t>(std::stol(value));
-      else if (key == "tz_standard_name") s.tzStandardName = value;
-      else if (key == "tz_daylight_name") s.tzDaylightName = value;
+      else if (key == "tz_standard_name") s.tzStandardName = UnescapeText(value);
+      else if (key == "tz_daylight_name") s.tzDaylightName = UnescapeText(value);
       else if (key == "tz_block") s.tzBlock = Unhex(value);
       else if (key == "fault.fail_call") s.faults.failCalls = SplitList(value);
       else if (key == "fault.no_start") s.faults.noStart = SplitList(value);

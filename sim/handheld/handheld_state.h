@@ -7,7 +7,8 @@
 // Keys: mode (wince, loader, bootloader, off), link (serial, usb: the loader
 // that runs when the flash's loader block does not name one), power (adapter, battery),
 // battery_percent, flash_mb, clock_offset_ms (handheld UTC minus host UTC),
-// tz_bias, tz_standard_name, tz_daylight_name, tz_block (172 bytes in hex),
+// tz_bias, tz_standard_name, tz_daylight_name (text; a backslash, CR or LF
+// in it written \\, \r, \n), tz_block (172 bytes in hex),
 // fault.fail_call (comma list of Ce... names), fault.no_start (comma list of
 // program file names), fault.probe_silent, fault.no_answer, fault.init_fails
 // (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,

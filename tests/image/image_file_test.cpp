@@ -107,6 +107,8 @@ TEST_F(ImageFileTest, VersionNumbers) {
   EXPECT_EQ(wizard::VersionNumber("V1.4"), 0.0f);   // nothing to read
   EXPECT_EQ(wizard::VersionNumber("+2."), 2.0f);
   EXPECT_EQ(wizard::VersionNumber("-1"), -1.0f);
+  EXPECT_EQ(wizard::VersionNumber("--14"), 0.0f);   // two signs: no number, as strtod reads it
+  EXPECT_EQ(wizard::VersionNumber("+-1"), 0.0f);
   EXPECT_EQ(wizard::VersionNumber("9e99"), std::numeric_limits<float>::infinity());
   EXPECT_EQ(wizard::VersionNumber("1e-9"), 1e-9f);
 }

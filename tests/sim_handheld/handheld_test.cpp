@@ -229,6 +229,20 @@ TEST_F(HandheldTest, SetSysTimeSetsClockAndZoneFromTheBlock) {
   EXPECT_EQ(hh->State().clockOffsetMs, before);
 }
 
+// The names come from the PC: a line break in one must not end its line in
+// state.txt, where "mode=off" would switch the handheld off.
+TEST_F(HandheldTest, ZoneNamesWithLineBreaksAreKeptWhole) {
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Windows\\SetSystemTime.dll", {'x'}));
+  std::int32_t result = -1;
+  std::vector<std::uint8_t> output;
+  const std::string name = "A\nmode=off\r\\n";
+  hh->Invoke(u"SetSystemTime.dll", u"SetSysTime", ClockBlock(2031, 3, 4, 5, 6, 0, name), result, output);
+  ASSERT_EQ(result, RAPI_S_OK);
+  const HandheldState state = hh->State();
+  EXPECT_EQ(state.tzStandardName, name);
+  EXPECT_EQ(state.mode, Mode::WinCE);
+}
+
 TEST_F(HandheldTest, InvokeNeedsTheLibraryOnTheHandheld) {
   std::int32_t result = 0;
   std::vector<std::uint8_t> output;
