@@ -63,7 +63,9 @@ void SimWorld::SetUp() {
 
 void SimWorld::TearDown() {
   // The wizard never does what a handheld would refuse.
-  if (hh) EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
+  if (hh) {
+    EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
+  }
   rapi::CeRapiUninit();
   ui.reset();
   service->Stop();
