@@ -96,11 +96,11 @@ void CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
   std::memcpy(bytes, header.data(), sizeof bytes);
   wizard::ImageHeaderRecord record;
   wizard::ParseImageHeader(bytes, record);
-  // A text shorter than its field is followed by "-" up to the field's end.
-  auto padded = [](std::string t, std::size_t width) { return t + std::string(width - t.size(), '-'); };
-  if (record.ImageModelID != padded(model, wizard::kModelLength)) Fail("model does not read back", header);
-  if (record.ImageLang != padded(lang, wizard::kLangLength)) Fail("language code does not read back", header);
-  if (record.ImageVersion != padded(version, wizard::kVersionLength)) Fail("version does not read back", header);
+  // A text shorter than its field is padded with NUL at its fixed offset, so
+  // the reader gets the short text back.
+  if (record.ImageModelID != model) Fail("model does not read back", header);
+  if (record.ImageLang != lang) Fail("language code does not read back", header);
+  if (record.ImageVersion != version) Fail("version does not read back", header);
   std::uint16_t sum = wizard::AddToChecksum(payloadSum, bytes, wizard::kSummedHeaderBytes);
   if (!wizard::ChecksumMatches(record.ImageChecksumText, sum)) Fail("written checksum does not match", header);
 }
