@@ -26,10 +26,13 @@ export WINEPREFIX=${WINEPREFIX:-$work/prefix}
 # Other names (wceusbsh001) are plain dosdevices links that Wine leaves alone.
 links="$work/links"
 mkdir -p "$links"
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$links/com1" /f >/dev/null 2>&1
-wineserver -w
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$links/com1" /f >/dev/null 2>&1 ||
+  { echo "wine link test: cannot point COM1 at $links/com1" >&2; exit 1; }
+wineserver -w || true
 # A server of our own for the runs below, quiet, ended by the cleanup.
-wineserver -p >/dev/null 2>&1
+# (A server of the suite before that is still ending refuses a second one;
+# the next wine call then starts its own, which is as good.)
+wineserver -p >/dev/null 2>&1 || true
 server_started=1
 
 for kind in serial usb; do
