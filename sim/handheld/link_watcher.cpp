@@ -59,19 +59,18 @@ void LinkWatcher::ReleaseCable() {
 // The peer leaves; a serial one that restarted the handheld stays as the
 // cable (its line open) until the next peer or the end.
 void LinkWatcher::RetirePeer() {
-  std::unique_ptr<peers::Peer> peer;
+  std::unique_ptr<peers::Peer> parked;
   {
     std::lock_guard<std::mutex> guard(lock_);
-    peer.swap(peer_);
+    if (peer_ && peer_->Status().restarted && peer_->LinkKind() != peers::PeerKind::UsbLoader) parked.swap(peer_);
   }
-  if (peer && peer->Status().restarted && peer->LinkKind() != peers::PeerKind::UsbLoader) {
-    ReleaseCable();
-    cable_ = std::move(peer);
-    cableFlash_ = std::move(flash_);
+  if (!parked) {
+    StopPeer();
     return;
   }
-  if (peer) peer->Stop();
-  flash_.reset();
+  ReleaseCable();
+  cable_ = std::move(parked);
+  cableFlash_ = std::move(flash_);
 }
 
 std::string LinkWatcher::LinkPath() const {
