@@ -337,16 +337,19 @@ TEST_F(Screens, IncompatibleImageHighlightsOnlyTheDifferingPair) {
 std::atomic<DWORD> guiThread{0};
 std::atomic<bool> sawPercent{false};
 std::atomic<bool> sawPosition{false};
+std::atomic<bool> escapePressed{false};
 
 // A backup worker that moves the bar to its middle from its own thread and
-// watches the dialog show it before it ends the screen.
+// watches the dialog show it. It ends the screen only once the user has
+// pressed Escape: its end is posted behind the key, so the key is handled
+// first, and the dialog must not go before the user has seen it.
 unsigned long HalfwayBackup(void*) {
   screens::ScreenSession* session = wizard::BackupScreen.load();
   if (session == nullptr) return 1;
   session->SetProgressRange(2000);
   session->SetProgressPosition(1000);
   session->SetPercent(50);
-  for (int i = 0; i < 250 && !(sawPercent && sawPosition); ++i) {
+  for (int i = 0; i < 250 && !(sawPercent && sawPosition && escapePressed); ++i) {
     Sleep(20);
     HWND dialog = WaitDialog(guiThread, 0);
     if (dialog == nullptr) continue;
@@ -360,11 +363,12 @@ unsigned long HalfwayBackup(void*) {
 }
 
 TEST_F(Screens, BackupWorkerMovesTheBarAndPercentFromItsThread) {
-  sawPercent = sawPosition = false;
+  sawPercent = sawPosition = escapePressed = false;
   guiThread = GetCurrentThreadId();
   wizard::Ops.BackupWorker = HalfwayBackup;
   int result = ShowWithUser(132, [](HWND dialog) {
     PressKey(dialog, VK_ESCAPE);  // ignored: the user cannot stop a backup
+    escapePressed = true;
   });
   EXPECT_EQ(result, 1);
   EXPECT_TRUE(sawPercent);
@@ -382,7 +386,8 @@ unsigned long SilentDownload(void*) {
 }
 
 TEST_F(Screens, TimerArmedByTheWorkerAbandonsAStalledTransfer) {
-  platform::SetTimeScale(100);  // 20 wizard seconds in 200 ms
+  // 20 wizard seconds in 2 s: the helper must see the screen before it goes.
+  platform::SetTimeScale(10);
   released = 0;
   wizard::Ops.UpgradeDownloadWorker = SilentDownload;
   wizard::Ops.ReleaseTransferBuffers = CountRelease;
