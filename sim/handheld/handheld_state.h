@@ -11,8 +11,10 @@
 // fault.fail_call (comma list of Ce... names), fault.no_start (comma list of
 // program file names), fault.probe_silent, fault.no_answer, fault.init_fails
 // (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,
-// fault.link_noise_before_message, fault.link_drop_after_bytes (counts; empty
-// for never).
+// fault.link_noise_before_message, fault.link_drop_after_bytes,
+// fault.link_hold_at_piece (counts; empty for never), boots (restarts so
+// far: a reset restarts the running loader even when the mode stays),
+// link_held_at_piece (the piece the running peer holds inside; 0: none).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -41,6 +43,7 @@ struct Faults {
   std::uint64_t linkSilentAfterMessages = kNoLinkFault;
   std::uint64_t linkNoiseBeforeMessage = kNoLinkFault;
   std::uint64_t linkDropAfterBytes = kNoLinkFault;
+  std::uint64_t linkHoldAtPiece = kNoLinkFault;  // piece or block, from 1
 };
 
 struct HandheldState {
@@ -55,6 +58,8 @@ struct HandheldState {
   std::string tzDaylightName;
   std::vector<std::uint8_t> tzBlock;  // the last TIME_ZONE_INFORMATION set (172 bytes) or empty
   Faults faults;
+  std::uint32_t boots = 0;
+  std::uint64_t linkHeldAtPiece = 0;
 };
 
 std::string StatePath(const std::string& folder);

@@ -9,9 +9,11 @@
 //   handheld-sim stop DIR [--pidfile F]
 //   handheld-sim power DIR on|battery [--percent N]
 //   handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]
+//   handheld-sim reset DIR [--bootloader]   (a normal reset, or one with the joypad held)
 //   handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent
 //                          | no-answer | init-fails | link-silent-bytes N
-//                          | link-silent-messages N | link-noise N | link-drop N | clear [fault]
+//                          | link-silent-messages N | link-noise N | link-drop N
+//                          | hold-at-piece K | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
 #include <cstdlib>
@@ -27,6 +29,7 @@
 #include "devflash_program.h"
 #include "distribution.h"
 #include "handheld.h"
+#include "link_watcher.h"
 #include "rapi_service.h"
 
 namespace {
@@ -44,7 +47,7 @@ struct Args {
   bool Has(const std::string& name) const { return options.count(name) != 0; }
 };
 
-const std::set<std::string> kFlags = {"--replace", "--daemon", "--corrupt-image"};
+const std::set<std::string> kFlags = {"--replace", "--daemon", "--corrupt-image", "--bootloader"};
 
 bool Parse(int argc, char** argv, Args& args) {
   for (int i = 2; i < argc; ++i) {
@@ -99,7 +102,7 @@ bool IdentityFrom(const Args& args, RomIdentity& identity) {
 }
 
 int Usage() {
-  std::cerr << "usage: handheld-sim create|distribution|serve|stop|power|mode|fault|flash|status DIR [options]\n"
+  std::cerr << "usage: handheld-sim create|distribution|serve|stop|power|mode|reset|fault|flash|status DIR [options]\n"
                "  see the comment at the top of sim/handheld/main.cpp or the README\n";
   return 2;
 }
@@ -204,6 +207,20 @@ int SetMode(const Args& args) {
   });
 }
 
+// A normal reset restarts into what the flash holds; with the joypad held,
+// into the boot loader. Either way a peer that was inside a transfer starts
+// afresh, and nothing holds any more.
+int Reset(const Args& args) {
+  const std::string folder = args.positional[0];
+  const bool bootLoader = args.Has("--bootloader");
+  const Mode mode = bootLoader ? Mode::BootLoader : ModeAfterReset(folder + "/flash.bin");
+  return Change(folder, [&](HandheldState& s) {
+    s.mode = mode;
+    ++s.boots;
+    s.linkHeldAtPiece = 0;
+  });
+}
+
 int Fault(const Args& args) {
   if (args.positional.size() < 2) return Usage();
   const std::string name = args.positional[1];
@@ -217,6 +234,7 @@ int Fault(const Args& args) {
       {"link-silent-messages", &Faults::linkSilentAfterMessages},
       {"link-noise", &Faults::linkNoiseBeforeMessage},
       {"link-drop", &Faults::linkDropAfterBytes},
+      {"hold-at-piece", &Faults::linkHoldAtPiece},
   };
   const auto linkFault = kLinkFaults.find(name);
   std::uint32_t count = 0;
@@ -227,11 +245,13 @@ int Fault(const Args& args) {
   if (name != "fail-call" && name != "no-start" && name != "probe-silent" && name != "no-answer" &&
       name != "init-fails" && name != "clear" && linkFault == kLinkFaults.end()) {
     std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails,\n"
-                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, clear\n";
+                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, hold-at-piece, clear\n";
     return 2;
   }
   return Change(args.positional[0], [&](HandheldState& s) {
     Faults& f = s.faults;
+    // A hold that is lifted no longer holds anything.
+    if (name == "clear" && (argument.empty() || argument == "hold-at-piece")) s.linkHeldAtPiece = 0;
     if (linkFault != kLinkFaults.end()) f.*(linkFault->second) = count;
     else if (name == "fail-call") f.failCalls.insert(argument);
     else if (name == "no-start") f.noStart.insert(LowerAscii(argument));
@@ -305,6 +325,7 @@ int main(int argc, char** argv) {
   if (command == "stop") return StopHandheld(args.positional[0], args.Get("--pidfile"));
   if (command == "power") return Power(args);
   if (command == "mode") return SetMode(args);
+  if (command == "reset") return Reset(args);
   if (command == "fault") return Fault(args);
   if (command == "flash") return Flash(args);
   if (command == "status") return Status(args);

@@ -33,7 +33,12 @@
 // Faults for tests (LinkFaults, counted from the start of the peer): stop
 // answering after N bytes received or N messages sent, one noise byte before
 // message N, or a dropped connection (the pseudo-terminal closes) after N
-// bytes received.
+// bytes received. A hold stops the peer inside piece (or block) K, half of
+// it received, until the hold is changed (SetHoldAtPiece) or the peer
+// stops: a script can interrupt the PC side exactly there.
+//
+// With a log path the peer appends what it receives and sends to that file
+// (see peer_log.h).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -80,6 +85,7 @@ struct LinkFaults {
   std::uint64_t silentAfterMessages = kNever;  // messages sent, then no more
   std::uint64_t noiseBeforeMessage = kNever;   // 1-based: message 1 is the first answer
   std::uint64_t dropAfterBytes = kNever;       // bytes received, then the link closes
+  std::uint64_t holdAtPiece = kNever;          // 1-based piece or block to hold inside
 };
 
 struct PeerOptions {
@@ -89,6 +95,7 @@ struct PeerOptions {
   LinkFaults faults;
   std::function<void()> onRestart;  // called on the peer's thread
   std::uint32_t bootLoaderIdleMs = 3000;
+  std::string logPath;  // the peer's log; empty: none
 };
 
 struct PeerStatus {
@@ -97,6 +104,7 @@ struct PeerStatus {
   std::uint32_t blocksWritten = 0;  // pieces (loader) or blocks (boot loader)
   bool restarted = false;           // finished and restarted into Windows CE
   bool dropped = false;             // the connection was dropped (fault)
+  std::uint64_t heldAtPiece = 0;    // the piece the peer holds inside now; 0: none
 };
 
 class Peer {
@@ -108,6 +116,8 @@ class Peer {
   virtual const std::string& LinkPath() const = 0;  // the symlink
   // Waits up to `ms` real milliseconds for the restart; true when it came.
   virtual bool WaitRestarted(std::uint32_t ms) const = 0;
+  // Moves the hold (kNever: none); a peer holding elsewhere goes on.
+  virtual void SetHoldAtPiece(std::uint64_t piece) = 0;
 };
 
 // Creates the pseudo-terminal, publishes it and starts the peer. Null (and

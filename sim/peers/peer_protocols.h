@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "sim/peers/link_peers.h"
+#include "sim/peers/peer_log.h"
 #include "sim/peers/pty_link.h"
 
 namespace peers {
@@ -30,16 +31,18 @@ constexpr std::uint32_t kMaxBlockSize = 0x100000;
 // The boot loader asks for the download reply before every this many blocks.
 constexpr std::uint32_t kDownloadPromptEvery = 4;
 
-// Counters the peer's owner reads while the peer runs.
+// Counters the peer's owner reads, and the hold it moves, while the peer runs.
 struct PeerProgress {
   std::atomic<std::uint32_t> blocksWritten{0};
+  std::atomic<std::uint64_t> holdAtPiece{kNever};
+  std::atomic<std::uint64_t> heldAtPiece{0};
 };
 
 // Flash address of loader piece `index` of `count`: the pieces before the
 // last two from 0x80000 upward, the last two at 0x40000 and 0x60000.
 std::uint32_t LoaderPieceAddress(std::uint32_t index, std::uint32_t count);
 
-bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress);
-bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std::uint32_t idleMs);
+bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, PeerLog& log);
+bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std::uint32_t idleMs, PeerLog& log);
 
 }  // namespace peers
