@@ -223,6 +223,7 @@ int ReadMessage(linkport::Port* port, std::uint8_t (&pair)[2]) {
     if (got <= 0) return got;
   }
   for (int slide = 0; pair[1] != 0 && slide < 2; ++slide) {
+    translog::Received(translog::Message::StrayBytes, 1);
     pair[0] = pair[1];
     int got = AwaitByte(port, pair[1]);
     if (got <= 0) return got;
@@ -498,9 +499,10 @@ int OpenLinkPort(const char* portName, PortFailureReport report) {
   LinkDevicePath(portName, path, sizeof path);
   linkport::Port* port = linkport::Open(path);
   if (port == nullptr) {
+    std::uint32_t code = platform::LastErrorCode();
     char what[sizeof path + 20];
     std::snprintf(what, sizeof what, "cannot open %s", path);
-    translog::Failure(what, platform::LastErrorCode());
+    translog::Failure(what, code);
     ReportPortFailure(report);
     return 0;
   }

@@ -173,17 +173,28 @@ void PutWord(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+// Reads from the image; an error goes to the transfer log with its code, a
+// file that ends before it should (it shrank meanwhile) as a problem.
+long ReadImage(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
+  long read = pc::ReadFile(file, buffer, length);
+  if (read < 0) translog::Failure("the image file cannot be read", platform::LastErrorCode());
+  return read;
+}
+
 // Fills `length` bytes from the file; what the file no longer holds is padded
 // with 0xFF. False on a read error, or when nothing at all was left to read.
 bool ReadPadded(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
   std::uint32_t got = 0;
   while (got < length) {
-    long read = pc::ReadFile(file, buffer + got, length - got);
+    long read = ReadImage(file, buffer + got, length - got);
     if (read < 0) return false;
     if (read == 0) break;
     got += static_cast<std::uint32_t>(read);
   }
-  if (got == 0) return false;
+  if (got == 0) {
+    translog::Problem("the image file ended early");
+    return false;
+  }
   std::memset(buffer + got, kPadByte, length - got);
   return true;
 }
@@ -193,7 +204,8 @@ bool ReadPadded(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
 bool ReadExact(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
   std::uint32_t got = 0;
   while (got < length) {
-    long read = pc::ReadFile(file, buffer + got, length - got);
+    long read = ReadImage(file, buffer + got, length - got);
+    if (read == 0) translog::Problem("the image file ended early");
     if (read <= 0) return false;
     got += static_cast<std::uint32_t>(read);
   }
@@ -217,12 +229,6 @@ bool OpenImage(std::uint64_t& fileSize) {
   if (file != nullptr && !usable) translog::Problem("the image file cannot be sent (size)");
   if (!usable) RefuseImage();
   return usable;
-}
-
-// A read of the image failed: logged with its code, then refused.
-void RefuseUnreadableImage() {
-  translog::Failure("the image file cannot be read", platform::LastErrorCode());
-  RefuseImage();
 }
 
 // --- the loader path ----------------------------------------------------------------
@@ -276,7 +282,7 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
   std::uint8_t* b = NewBuffer(PieceBufferB, kPieceBufferSize);
   if (!ReadExact(file, a, kImageHeaderSize) || !ReadExact(file, a, kBlockSize) ||
       !ReadExact(file, b, kLoaderBlockSize)) {
-    RefuseUnreadableImage();
+    RefuseImage();
     return 0;
   }
   // Bytes to send: the rest of the payload in whole pieces, then the loader block.
@@ -309,7 +315,7 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
     if (!WaitForMessage(kPieceRequest, false, translog::Message::PieceRequest, piece + 1)) return 0;
     TakeRequest();
     if (!ReadPadded(file, a, kPieceSize)) {
-      RefuseUnreadableImage();
+      RefuseImage();
       return 0;
     }
     if (!Send(a, kPieceSize, translog::Message::Piece, ++piece)) return 0;
@@ -380,7 +386,7 @@ BlockResult AnswerBlock(BootLoaderRun& run, Progress& progress) {
   PutWord(run.buffer + 8, 0);
   if (!Send(run.buffer, kBlockHeaderBytes, translog::Message::BlockHeader, block)) return BlockResult::Stop;
   if (!ReadPadded(run.file, run.buffer, kBlockSize)) {
-    RefuseUnreadableImage();
+    RefuseImage();
     return BlockResult::Stop;
   }
   if (!Send(run.buffer, kBlockSize, translog::Message::Block, block)) return BlockResult::Stop;
@@ -405,7 +411,7 @@ void RunBootLoaderProtocol(std::uint64_t fileSize) {
   BootLoaderRun run{ImageFileHandle.load(), NewBuffer(PieceBufferA, kBootLoaderBufferSize),
                     fileSize - kImageHeaderSize};
   if (!ReadExact(run.file, run.buffer, kHeaderAndBootBlock)) {
-    RefuseUnreadableImage();
+    RefuseImage();
     return;
   }
   ClearReceiveBuffer();

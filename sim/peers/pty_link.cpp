@@ -166,7 +166,8 @@ bool PtyLink::SendMessage(const std::uint8_t* data, std::uint32_t length) {
   if (Silent() || dropped_) return false;
   if (messages_ + 1 == faults_.noiseBeforeMessage) {
     if (!WriteAll(&kNoiseByte, 1)) return false;
-    if (log_ != nullptr) log_->Note("noise byte sent before message " + std::to_string(messages_ + 1));
+    // Named as the PC's log names bytes that belong to no message.
+    if (log_ != nullptr) log_->Sent("stray bytes", 0, 1);
   }
   if (!WriteAll(data, length)) return false;
   ++messages_;

@@ -15,6 +15,7 @@
 #include "rom_image.h"
 #include "image/image_file.h"
 #include "port/port.h"
+#include "port/transfer_log.h"
 
 namespace preparetest {
 
@@ -54,6 +55,7 @@ void PrepareTest::SetUp() {
   hadConfig_ = old != nullptr;
   if (old) oldConfig_ = old;
   ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  ::setenv("XDG_STATE_HOME", config.Path().c_str(), 1);  // the transfer log
   std::filesystem::create_directories(config / "romwiz");
   g_pcRegistryFile = config / "romwiz/registry.reg";
   std::ofstream(g_pcRegistryFile, std::ios::binary)
@@ -104,6 +106,7 @@ void PrepareTest::SetUp() {
 
 void PrepareTest::TearDown() {
   wizard::ShutDownLink();
+  translog::EndSession("test ended");
   if (peer) peer->Stop();
   rapi::CeRapiUninit();
   ui.reset();
@@ -112,6 +115,7 @@ void PrepareTest::TearDown() {
   platform::SetTimeScale(1);
   ::unsetenv("ROMWIZ_ACTIVESYNC_STOP");
   if (hadConfig_) ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_STATE_HOME");
 }
 
 void PrepareTest::UseImage(const std::string& code, const std::string& version) {
