@@ -32,11 +32,12 @@ EntryRing ring;
 std::atomic<bool> open{false};
 std::atomic<std::uint64_t> startMs{0};
 std::atomic<bool> stopWriter{false};
-// Set and read by BeginSession and EndSession only (one thread at a time).
-platform::Thread* writer = nullptr;
+// Set and read by BeginSession and EndSession only: the GUI thread, or a
+// worker that begins the session before the GUI thread can end it.
+std::atomic<platform::Thread*> writer{nullptr};
 // A writer that did not end in time still owns the ring: no other consumer
 // may start, and entries wait for it.
-bool writerStuck = false;
+std::atomic<bool> writerStuck{false};
 
 void CopyText(char (&field)[kTextCapacity], const char* text) {
   std::snprintf(field, sizeof field, "%s", text != nullptr ? text : "");
@@ -293,10 +294,9 @@ void EndSession(const char* endState) {
   RecordEvent(Event::End, endState);
   open = false;
   stopWriter = true;
-  if (writer != nullptr) {
-    writerStuck = !platform::JoinThread(writer, kWriterStopLimitMs);
-    platform::ReleaseThread(writer);
-    writer = nullptr;
+  if (platform::Thread* thread = writer.exchange(nullptr)) {
+    writerStuck = !platform::JoinThread(thread, kWriterStopLimitMs);
+    platform::ReleaseThread(thread);
   } else if (!writerStuck) {
     Flush(pc::TransferLogPath(), ClockText());  // no writer could be started
   }
