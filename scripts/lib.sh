@@ -3,10 +3,39 @@
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
+# True when this machine's kernel runs 32-bit x86 programs. Some sandboxes
+# do not (exec gives "Exec format error"): there 32-bit Wine cannot start,
+# and the Wine suites run an x86_64 build of the same sources on 64-bit Wine.
+can_run_32bit() {
+  local dir status=1
+  dir=$(mktemp -d)
+  printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' >"$dir/t.s"
+  if as --32 -o "$dir/t.o" "$dir/t.s" 2>/dev/null && ld -m elf_i386 -o "$dir/t" "$dir/t.o" 2>/dev/null; then
+    "$dir/t" 2>/dev/null && status=0
+  fi
+  rm -rf "$dir"
+  return $status
+}
+
 # Debian packages the builds and tests need.
-NATIVE_PACKAGES=(cmake g++ make libgtest-dev)
-CROSS_PACKAGES=(g++-mingw-w64-i686 gcc-arm-none-eabi libnewlib-arm-none-eabi)
-WINE_PACKAGES=(wine wine32:i386 xvfb imagemagick x11-utils xdotool file)
+# The native build also builds the takeover image the simulated handheld
+# runs (arm-none-eabi) and runs it on Unicorn's emulated SA-1110.
+NATIVE_PACKAGES=(cmake g++ make libgtest-dev libunicorn-dev gcc-arm-none-eabi libnewlib-arm-none-eabi)
+NATIVE_PACKAGES+=(clang)  # the libFuzzer targets (scripts/fuzz)
+CROSS_PACKAGES=(g++-mingw-w64-i686)
+# fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
+# user language from LANG (see ensure_locales).
+WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei)
+# Locales the Wine suites start romwiz.exe in (LANG=...).
+WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8)
+if can_run_32bit; then
+  WINE_BITS=32
+  WINE_PACKAGES+=(wine32:i386)
+else
+  WINE_BITS=64
+  CROSS_PACKAGES+=(g++-mingw-w64-x86-64)
+  WINE_PACKAGES+=(wine64)
+fi
 
 missing_packages() {
   local p
@@ -31,9 +60,46 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
 }
 
+# Generates whatever of the given locales ("de_DE.UTF-8") is missing: Wine
+# only takes a language from LANG when the C library knows that locale.
+ensure_locales() {
+  local name sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  for name in "$@"; do
+    locale -a 2>/dev/null | grep -qix "$(echo "$name" | sed 's/UTF-8/utf8/')" && continue
+    echo "generating locale $name"
+    $sudo localedef -i "${name%%.*}" -f "${name#*.}" "$name"
+  done
+}
+
 # Configures (once) and builds one preset into build/<preset>.
 build_preset() {
   local preset=$1
   shift
   (cd "$ROOT" && cmake --preset "$preset" >/dev/null && cmake --build "build/$preset" -j "$JOBS" "$@")
+}
+
+# Sets up Wine for the Wine suites and names their builds: WINE_BUILD and
+# WINE_TESTS_BUILD (presets), WINEARCH, and on a 64-bit-only machine a PATH
+# whose wine, wine-stable and wineboot run 64-bit Wine (Debian's launcher
+# prefers the 32-bit loader whenever it is installed). The shipped
+# romwiz.exe is always the i686 one (ROMWIZ_SHIPPED), checked statically.
+setup_wine() {
+  export ROMWIZ_SHIPPED="$ROOT/build/windows/host/romwiz.exe"
+  if [ "$WINE_BITS" = 32 ]; then
+    WINE_BUILD=windows
+    WINE_TESTS_BUILD=windows-tests
+    export WINEARCH=win32
+    return
+  fi
+  WINE_BUILD=windows64
+  WINE_TESTS_BUILD=windows64-tests
+  export WINEARCH=win64
+  local bin="$ROOT/build/wine64-bin" name
+  mkdir -p "$bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/$name"
+    chmod +x "$bin/$name"
+  done
+  case ":$PATH:" in *":$bin:"*) ;; *) export PATH="$bin:$PATH" ;; esac
 }

@@ -1,6 +1,7 @@
 #include "loader/load_image.h"
 #include "platform/bus.h"
 #include "platform/services.h"
+#include "platform/takeover_start.h"
 #include "startup/agent_state.h"
 #include "startup/debug_print.h"
 #include "startup/takeover.h"
@@ -73,5 +74,5 @@ int DevflashMain(void* instance, const char16_t* commandLine) {
   if (LoadLoaderImage() == 0) return 0;
 
   StopInterrupts();
-  RunTakeover();
+  devplatform::StartTakeover(Agent.modelCode, Agent.hardwareMap.loaderBuffer);
 }

@@ -12,6 +12,7 @@
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
 #include "handheld_files/device_files.h"
+#include "image/image_check.h"
 #include "image/image_file.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
@@ -152,27 +153,6 @@ bool FindFolderImage() {
   CopyTextTruncated(Wizard.FolderImagePath, sizeof Wizard.FolderImagePath, path.c_str());
   // A header that cannot be read has shown "ERROR 104" and ended the wizard.
   return ReadImageHeader(Wizard.FlashFile) != 0;
-}
-
-// The checksum of an open image: header bytes 0..17, then every byte after
-// the header. False when the file cannot be read to its end.
-bool SumImage(pc::File* image, std::uint16_t& sum, std::uint64_t& payloadBytes) {
-  std::vector<std::uint8_t> buffer(kChecksumChunkBytes);
-  payloadBytes = 0;
-  std::size_t header = 0;
-  while (header < kImageHeaderSize) {
-    long got = pc::ReadFile(image, buffer.data() + header, kImageHeaderSize - header);
-    if (got <= 0) return false;  // shorter than its header: not an image
-    header += static_cast<std::size_t>(got);
-  }
-  sum = AddToChecksum(0, buffer.data(), kSummedHeaderBytes);
-  for (;;) {
-    long got = pc::ReadFile(image, buffer.data(), buffer.size());
-    if (got < 0) return false;
-    if (got == 0) return true;
-    sum = AddToChecksum(sum, buffer.data(), static_cast<std::size_t>(got));
-    payloadBytes += static_cast<std::uint64_t>(got);
-  }
 }
 
 // Copies the language folder's probe program to the handheld. A failed copy

@@ -78,7 +78,6 @@ constexpr std::size_t kMaxModuleNameLength = 250;
 // A module list larger than this is not a list of file names; it is treated
 // like one whose size cannot be read.
 constexpr std::uint64_t kModuleListLimit = 1024 * 1024;
-constexpr std::uint32_t kChecksumChunkBytes = 262144;  // one 256 KB buffer
 constexpr const char* kImageSuffix = "nbf";
 
 // The names "module.dat" lists, in order: the first line always, then each

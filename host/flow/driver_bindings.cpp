@@ -1,8 +1,5 @@
 // The operations table of this build: every call the driver and the screens
-// make outside the wizard shell, bound to its real function. Operations whose
-// code is not in this build yet are bound here, and only here, to a stand-in
-// that stops the wizard cleanly: it shows nothing, ends the wizard and
-// returns failure. Replace each stand-in by the real function when it lands.
+// make outside the wizard shell, bound to its real function.
 #include <string>
 
 #include "checks/activesync.h"
@@ -14,6 +11,7 @@
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
 #include "prepare/upgrade.h"
+#include "transfer/backup.h"
 #include "transfer/download.h"
 #include "image/image_file.h"
 #include "port/port.h"
@@ -56,9 +54,7 @@ Operations DefaultOperations() {
   ops.RunUpgradePreparation = PrepareUpgrade;
   ops.UpgradeDownloadWorker = UpgradeDownloadWorker;
   ops.ResumeDownloadWorker = ResumeDownloadWorker;
-  // Not in this build (host/transfer/backup.h): the backup screen without its
-  // worker ends the wizard when it opens.
-  ops.BackupWorker = nullptr;
+  ops.BackupWorker = BackupWorker;
   ops.ReleaseTransferBuffers = ReleaseTransferBuffers;
   ops.ShutDownTransfer = ShutDownTransfer;
   ops.ClosePort = ShutDownLink;

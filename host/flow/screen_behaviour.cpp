@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/screens.h"
 #include "port/transfer_log.h"
+#include "transfer/backup.h"
 #include "transfer/download.h"
 #include "image/image_file.h"
 #include "wizard/catalogue.h"
@@ -191,13 +192,7 @@ ProgressForm openForm = ProgressForm::Upgrade;
 platform::Thread* worker = nullptr;
 
 void StartWorker(ScreenSession& session, platform::ThreadFunction function) {
-  if (function == nullptr) {
-    // No transfer code in this build: the wizard stops here, showing nothing.
-    wizard::EndWizard();
-    session.End(2);
-    return;
-  }
-  worker = platform::StartThread(function, nullptr);
+  worker = function == nullptr ? nullptr : platform::StartThread(function, nullptr);
   if (worker == nullptr) session.End(2);  // the transfer cannot run: it failed
 }
 
@@ -370,7 +365,13 @@ bool Closed(ScreenSession& session) {
       wizard::ShowTransferError();
       return ended;
     }
-    case kBackupScreen: return CloseWorkerScreen(wizard::BackupScreen);
+    case kBackupScreen: {
+      // Only once the worker has ended may this thread close the connection
+      // it used and show the screen its failure asked for.
+      bool ended = CloseWorkerScreen(wizard::BackupScreen);
+      wizard::FinishBackup(ended);
+      return ended;
+    }
     default: return true;
   }
 }

@@ -14,6 +14,10 @@ constexpr const char* kAllFiles = "\\*.*";
 constexpr const char* kShortcutFiles = "\\*.lnk";
 constexpr std::uint32_t kNoSharing = 0;
 constexpr std::uint32_t kNoAttributes = 0;
+// Beside an existing target while it is replaced: its new contents, and the
+// old target when the side path is the target itself.
+constexpr char16_t kFreshSuffix[] = u".new~";
+constexpr char16_t kSpareSuffix[] = u".old~";
 
 // The UTF-16 form of an 8-bit handheld path; false when it does not fit a
 // handheld path.
@@ -39,25 +43,6 @@ bool WriteAll(rapi::Handle file, const void* data, std::uint32_t count) {
   return rapi::CeWriteFile(file, data, count, &written) && written == count;
 }
 
-// Step 3 of staging: the target exists. Moves it aside and creates it anew.
-// Returns the new handheld file, or kInvalidHandle when the target cannot be
-// opened or moved, or cannot be created again.
-rapi::Handle ReplaceExistingTarget(const std::u16string& target, const char* fileName) {
-  rapi::Handle existing = rapi::CeCreateFile(target.c_str(), rapi::kGenericRead, rapi::kShareRead,
-                                             rapi::kOpenExisting, rapi::kAttributeHidden);
-  if (existing == rapi::kInvalidHandle) return rapi::kInvalidHandle;
-  // The open only proves that the target is there and readable; it is closed
-  // at once so that the move below is not refused by our own handle.
-  rapi::CeCloseHandle(existing);
-
-  std::u16string side;
-  if (!ToDevicePath(std::string(kDeviceSideFolder) + fileName, side)) return rapi::kInvalidHandle;
-  rapi::CeDeleteFile(side.c_str());  // an older side copy may be in the way; a failure is ignored
-  if (!rapi::CeMoveFile(target.c_str(), side.c_str())) return rapi::kInvalidHandle;
-  return rapi::CeCreateFile(target.c_str(), rapi::kGenericWrite, rapi::kShareRead, rapi::kCreateAlways,
-                            rapi::kAttributeHidden);
-}
-
 // Step 4 of staging: copies the PC file into the handheld file in pieces.
 bool CopyContents(pc::File* source, rapi::Handle target) {
   std::vector<std::uint8_t> buffer(kStageChunkBytes);
@@ -67,6 +52,64 @@ bool CopyContents(pc::File* source, rapi::Handle target) {
     if (got == 0) return true;
     if (!WriteAll(target, buffer.data(), static_cast<std::uint32_t>(got))) return false;
   }
+}
+
+// Paths compared as the handheld compares names: ASCII letters without
+// regard to case.
+bool SameDevicePath(const std::u16string& a, const std::u16string& b) {
+  auto lower = [](char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+// Copies the PC file into a new handheld file at `path`; a copy that fails
+// half-way is deleted, so no partial file stays behind.
+bool StageNewFile(pc::File* source, const std::u16string& path, std::uint32_t disposition) {
+  rapi::Handle file = rapi::CeCreateFile(path.c_str(), rapi::kGenericRead | rapi::kGenericWrite,
+                                         rapi::kShareRead | rapi::kShareWrite, disposition,
+                                         rapi::kAttributeHidden);
+  if (file == rapi::kInvalidHandle) return false;
+  bool copied = CopyContents(source, file);
+  rapi::CeCloseHandle(file);
+  if (!copied) rapi::CeDeleteFile(path.c_str());
+  return copied;
+}
+
+// Step 3 of staging: the target exists. The new contents are written beside
+// it first, and the target is swapped for them only once they are whole, so
+// that a failed staging leaves the target as it was and a successful one
+// replaces it whole. The old target goes to the side path "\Temp\" +
+// `fileName`; when that is the target itself (the usual "\Temp\" + name),
+// to a spare name that is deleted after the swap.
+bool ReplaceExistingTarget(pc::File* source, const std::u16string& target, const char* fileName) {
+  rapi::Handle existing = rapi::CeCreateFile(target.c_str(), rapi::kGenericRead, rapi::kShareRead,
+                                             rapi::kOpenExisting, rapi::kAttributeHidden);
+  if (existing == rapi::kInvalidHandle) return false;
+  // The open only proves that the target is there and readable; it is closed
+  // at once so that the move below is not refused by our own handle.
+  rapi::CeCloseHandle(existing);
+
+  std::u16string side, fresh = target + kFreshSuffix, spare = target + kSpareSuffix;
+  if (!ToDevicePath(std::string(kDeviceSideFolder) + fileName, side) || !FitsDevicePath(fresh) ||
+      !FitsDevicePath(spare))
+    return false;
+  bool sideIsTarget = SameDevicePath(side, target);
+  const std::u16string& aside = sideIsTarget ? spare : side;
+  if (!StageNewFile(source, fresh, rapi::kCreateAlways)) return false;
+  rapi::CeDeleteFile(aside.c_str());  // an older copy may be in the way; a failure is ignored
+  if (!rapi::CeMoveFile(target.c_str(), aside.c_str())) {
+    rapi::CeDeleteFile(fresh.c_str());
+    return false;
+  }
+  if (!rapi::CeMoveFile(fresh.c_str(), target.c_str())) {
+    rapi::CeMoveFile(aside.c_str(), target.c_str());  // the old target back in its place
+    rapi::CeDeleteFile(fresh.c_str());
+    return false;
+  }
+  if (sideIsTarget) rapi::CeDeleteFile(spare.c_str());
+  return true;
 }
 
 // Creates or replaces `path` with the bytes of `text`.
@@ -88,21 +131,11 @@ int StageFileOnDevice(const char* pcPath, const char* devicePath, const char* fi
   if (!ToDevicePath(devicePath, target)) return 0;
   pc::File* source = pc::OpenFile(pcPath, pc::OpenMode::ReadShared);
   if (!source) return 0;
-
-  rapi::Handle file = rapi::CeCreateFile(target.c_str(), rapi::kGenericRead | rapi::kGenericWrite,
-                                         rapi::kShareRead | rapi::kShareWrite, rapi::kCreateNew,
-                                         rapi::kAttributeHidden);
-  if (file == rapi::kInvalidHandle) file = ReplaceExistingTarget(target, fileName);
-  if (file == rapi::kInvalidHandle) {
-    pc::CloseFile(source);
-    return 0;
-  }
-  bool copied = CopyContents(source, file);
-  // A partly written target stays behind; every caller deletes the target
-  // before it stages it again.
-  rapi::CeCloseHandle(file);
+  bool staged = StageNewFile(source, target, rapi::kCreateNew);
+  // CREATE_NEW fails on an existing target without touching it.
+  if (!staged && pc::SeekFile(source, 0)) staged = ReplaceExistingTarget(source, target, fileName);
   pc::CloseFile(source);
-  return copied ? 1 : 0;
+  return staged ? 1 : 0;
 }
 
 int DeleteFileInDeviceFolder(const char16_t* folder, const char* name) {

@@ -20,8 +20,12 @@ constexpr std::uint32_t kStageChunkBytes = 4096;
 constexpr const char* kDeviceSideFolder = "\\Temp\\";
 
 // Copies the PC file `pcPath` to the handheld as the hidden file `devicePath`.
-// When the target already exists it is first moved aside to "\Temp\" +
-// `fileName`. Returns 1 on success, 0 on failure.
+// An existing target is replaced whole or not at all: the new contents are
+// written beside it, then the target is moved aside to "\Temp\" + `fileName`
+// (or, when that is the target itself, to a spare name deleted afterwards)
+// and the new file takes its place. A failed staging leaves an existing
+// target as it was and no partial file behind. Returns 1 on success, 0 on
+// failure.
 int StageFileOnDevice(const char* pcPath, const char* devicePath, const char* fileName);
 
 // Deletes `folder` + `name` (the folder ends with "\") if that file exists;

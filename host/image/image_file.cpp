@@ -85,6 +85,8 @@ float VersionNumber(const char* text) {
     negative = (*text == '-');
     ++text;
   }
+  // One sign only: from_chars would take a second "-" ("--1.4" is no number).
+  if (*text == '+' || *text == '-') return 0.0f;
   double value = 0.0;
   auto result = std::from_chars(text, text + std::strlen(text), value);
   if (result.ec == std::errc::invalid_argument) return 0.0f;
@@ -199,16 +201,20 @@ std::string FormatImageHeader(const char* model, const char* lang, const char* v
                               std::uint16_t payloadSum) {
   // Each text is placed at its fixed offset, so that a model, code or version
   // of an unusual length can neither push the header past offset 31 (which
-  // would overwrite the payload) nor leave a gap: a shorter text is followed
-  // by "-", a longer one is cut at its field's width. With the usual lengths
-  // of 9, 3 and 4 this is exactly "model-code-version-sum---".
+  // would overwrite the payload) nor shift the fields the reader takes from
+  // fixed offsets: a shorter text is padded with NUL, which the reader takes
+  // as its end, and a longer one is cut at its field's width. The checksum
+  // covers header bytes 0..17 as written, the bytes the reader sums. With the
+  // usual lengths of 9, 3 and 4 this is exactly "model-code-version-sum---".
   std::string header(kImageHeaderSize, kHeaderSeparator);
-  header.replace(kModelOffset, BoundedLength(model, kModelLength), model,
-                 BoundedLength(model, kModelLength));
-  header.replace(kLangOffset, BoundedLength(lang, kLangLength), lang,
-                 BoundedLength(lang, kLangLength));
-  header.replace(kVersionOffset, BoundedLength(version, kVersionLength), version,
-                 BoundedLength(version, kVersionLength));
+  auto place = [&](std::size_t offset, std::size_t width, const char* text) {
+    std::size_t length = BoundedLength(text, width);
+    header.replace(offset, width, std::string(width, '\0'));
+    header.replace(offset, length, text, length);
+  };
+  place(kModelOffset, kModelLength, model);
+  place(kLangOffset, kLangLength, lang);
+  place(kVersionOffset, kVersionLength, version);
   std::uint16_t sum = AddToChecksum(payloadSum, header.data(), kSummedHeaderBytes);
   std::string digits = ChecksumText(sum);
   header.replace(kChecksumOffset, digits.size(), digits);

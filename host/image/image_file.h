@@ -61,8 +61,9 @@ bool ChecksumMatches(const char* text, std::uint16_t sum);
 
 // --- writing (backups) --------------------------------------------------------
 // The 32-byte header for a payload whose own sum is `payloadSum`: the model,
-// code and version of the handheld at their fixed offsets, the checksum (over
-// header bytes 0..17 and the payload) and "-" padding.
+// code and version of the handheld at their fixed offsets (a shorter text
+// NUL-padded to its field's width, a longer one cut), the checksum (over
+// header bytes 0..17 as written and the payload) and "-" padding.
 std::string FormatImageHeader(const char* model, const char* lang, const char* version,
                               std::uint16_t payloadSum);
 // Seeks to offset 0 of `file` and writes FormatImageHeader's text. Returns the

@@ -120,17 +120,48 @@ const char* Slot(int englishId) {
   return index < 0 ? "" : storage + kOffsets[index];
 }
 
-void LoadTextCatalogue() { LoadTextCatalogueFor(0, platform::LoadText); }
+void LoadTextCatalogue() { LoadTextCatalogueFor(platform::UserLanguageId(), platform::LoadText); }
 
 void LoadTextCatalogueFor(unsigned languageId, TextLoader load) {
   int block = LanguageBlockFor(languageId);
   for (int i = 0; i < kSlotCount; ++i) {
     char* slot = storage + kOffsets[i];
+    int capacity = kSlots[i].capacity;
     slot[0] = 0;
     int id = BlockStringId(kSlots[i].id, block);
-    if (id != 0) load(id, slot, kSlots[i].capacity);
-    slot[kSlots[i].capacity - 1] = 0;  // a faulty loader cannot leave a slot open
+    if (id != 0) load(id, slot, capacity);
+    slot[capacity - 1] = 0;  // a faulty loader cannot leave a slot open
+    // The block has no text here (English-only slot or missing string): the
+    // English text stands in, so no warning or instruction shows blank.
+    if (slot[0] == 0 && block != kEnglishBlock) {
+      load(kSlots[i].id, slot, capacity);
+      slot[capacity - 1] = 0;
+    }
   }
+}
+
+bool ParseLanguageId(const char* text, unsigned& languageId) {
+  constexpr unsigned kLargestId = 0xFFFF;
+  if (text == nullptr || text[0] == 0) return false;
+  unsigned base = 10;
+  if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text += 2;
+    if (text[0] == 0) return false;
+  }
+  unsigned value = 0;
+  for (; *text != 0; ++text) {
+    char c = *text;
+    unsigned digit;
+    if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+    else return false;
+    value = value * base + digit;
+    if (value > kLargestId) return false;
+  }
+  languageId = value;
+  return true;
 }
 
 int LanguageBlockFor(unsigned languageId) {

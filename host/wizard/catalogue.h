@@ -27,17 +27,22 @@ std::span<const SlotSpec> CatalogueSlots();
 // The capacity of slot `englishId`; 0 when there is no such slot.
 int SlotCapacity(int englishId);
 
-// Fills every slot from the English block (the language identifier is fixed
-// at 0, as in every shipped build).
+// Fills every slot from the block of the user's language (the platform's
+// choice, platform::UserLanguageId); English for every unlisted language.
 void LoadTextCatalogue();
 
 // Loader of one string: LoadStringA semantics (at most capacity - 1 bytes,
 // always terminated, empty when missing).
 using TextLoader = int (*)(int id, char* buffer, int capacity);
 // Fills every slot from the block that `languageId` (a Windows language
-// identifier) selects, through `load`. Slots with English texts only stay
-// empty in a non-English block.
+// identifier) selects, through `load`. A slot the block has no text for (the
+// English-only slots, or a string missing from the block) takes its English
+// text: a warning is never left blank.
 void LoadTextCatalogueFor(unsigned languageId, TextLoader load);
+
+// Reads a Windows language identifier written as "0x0407" (hex) or "1031"
+// (decimal); false for anything else, or a value beyond 16 bits.
+bool ParseLanguageId(const char* text, unsigned& languageId);
 
 // The text of slot `englishId`; "" for an id that is not a slot. The address
 // stays valid for the life of the process.

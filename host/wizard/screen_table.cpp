@@ -25,8 +25,9 @@ constexpr int kUpgradeButton = 1035, kRestoreButton = 1036, kBackupButton = 1030
 constexpr int kProceedButton = 1181;   // "Next" of screens 166 and 167
 constexpr int kExitButton165 = 1175;   // "Exit" of screen 165
 
-// Wizard screens are about 430 x 195 dialog units.
-constexpr int kWizardWidth = 430, kWizardHeight = 195;
+// Wizard screens are 440 x 228 dialog units: tall enough for the whole side
+// picture (320 pixels from y = 10) with the smallest usual dialog font.
+constexpr int kWizardWidth = 440, kWizardHeight = 228;
 
 constexpr Control Text(int id, int slot) { return {id, ControlKind::Text, slot}; }
 constexpr Control Headline(int id, int slot) { return {id, ControlKind::Headline, slot}; }
@@ -79,7 +80,8 @@ constexpr Control c121[] = {Text(1044, 11036), Text(1047, kNextOrCancel), Button
                             Button(2, kCancel)};
 constexpr Control c161[] = {Text(1045, 11037), Text(1046, 11038), RedText(1157, 11135),
                             Text(1047, kNextOrCancel), Button(1, kNext), Button(2, kCancel)};
-constexpr Picture p161[] = {{kResetPicture, 350, 60, kResetWidth, kResetHeight}};
+// Between the two instructions (the side picture's column is to its left).
+constexpr Picture p161[] = {{kResetPicture, 350, 84, kResetWidth, kResetHeight}};
 
 constexpr Control c165[] = {Headline(1172, 11146), Text(1173, 11147), Text(1174, kExitToQuit),
                             Button(kExitButton165, kExit)};
@@ -191,7 +193,7 @@ constexpr Screen Wizard(int id, const char* role, std::span<const Control> contr
           pictures, true};
 }
 
-constexpr int kTallErrorHeight = 230;
+constexpr int kTallErrorHeight = 262;
 
 constexpr Screen Tall(Screen screen, int height) {
   screen.height = height;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -12,8 +13,12 @@
 
 #include "flash/flash_driver.h"
 #include "handheld.h"
+#include "link_watcher.h"
 #include "loader/install.h"
 #include "platform/hosted/hosted_handheld.h"
+#include "sim/soc/arm_core.h"
+#include "sim/soc/elf_image.h"
+#include "violations.h"
 #include "wire/rapi_protocol.h"
 #include "sim/soc/soc.h"
 #include "startup/agent_state.h"
@@ -25,7 +30,7 @@ namespace {
 
 // The instance handle the agent is given; only passed back to LoadString.
 void* const kAgentInstance = reinterpret_cast<void*>(0x10000);
-constexpr std::uint16_t kCommandUsb = 2;  // first command-line character for a USB link
+constexpr int kLoaderKindUsb = 2;  // LoaderKindInFlash of a USB loader
 
 // What the agent sees of the handheld, taken while the handheld is locked.
 struct AgentSetup {
@@ -34,7 +39,34 @@ struct AgentSetup {
   std::vector<std::uint8_t> flash;
   hosted::HostedHandheld os;
   std::u16string commandLine;
+  AgentCpu cpu = AgentCpu::Arm;
+  soc::ElfImage image;  // the takeover image (AgentCpu::Arm)
+  bool trace = false;
 };
+
+struct ConfigSlot {
+  std::mutex lock;
+  AgentConfig config;
+};
+
+ConfigSlot& Config() {
+  static ConfigSlot slot;
+  return slot;
+}
+
+const char* CpuName(AgentCpu cpu) { return cpu == AgentCpu::Arm ? "arm" : "host"; }
+
+const char* EndName(AgentEnd end) {
+  switch (end) {
+    case AgentEnd::NotStarted: return "not-started";
+    case AgentEnd::GaveUp: return "gave-up";
+    case AgentEnd::Reset: return "reset";
+    case AgentEnd::Hung: return "hung";
+  }
+  return "?";
+}
+
+constexpr const char* kAgentRunFile = "/agent.txt";
 
 // The HAL's language name for the ROM's language code.
 std::u16string HalLanguageName(const std::string& code) {
@@ -99,6 +131,15 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
 bool PrepareAgent(Handheld& handheld, const std::u16string& commandLine, AgentSetup& setup, std::string& error) {
   setup.folder = handheld.Folder();
   setup.commandLine = commandLine;
+  const AgentConfig config = CurrentAgentConfig();
+  setup.cpu = config.cpu;
+  if (setup.cpu == AgentCpu::Arm) {
+    const std::string path = config.takeoverImage.empty() ? DefaultTakeoverImage() : config.takeoverImage;
+    if (std::string problem = soc::LoadElfImage(path, setup.image); !problem.empty()) {
+      error = "the takeover image: " + problem;
+      return false;
+    }
+  }
   RomIdentity identity;
   const bool known = handheld.Identity(identity);
   // The OEM information names the model; the agent looks for the number.
@@ -147,15 +188,19 @@ void Restart(const AgentSetup& setup, const std::vector<std::uint8_t>& flash, Ag
     std::cerr << "handheld-sim: Devflash.exe: " << run.error << "\n";
   }
   const bool loader = end == AgentEnd::Reset && LoaderRecordPresent(flash);
-  // The boot code starts the loader block's loader; the link the agent was
-  // told of names it when the block carries no tag.
-  const bool usb = !setup.commandLine.empty() && setup.commandLine[0] == kCommandUsb;
+  // The boot code starts the loader the loader block's tag names; a block
+  // without one starts nothing, whatever link the agent was told of.
+  const int kind = loader ? LoaderKindInFlash(setup.folder + "/flash.bin") : 0;
+  if (loader && kind == 0) {
+    run.violations.push_back("the loader block names no loader (no tag): the handheld cannot start it");
+    RecordViolation(setup.folder, "Devflash.exe: " + run.violations.back());
+  }
   UpdateState(setup.folder, [&](HandheldState& s) {
-    if (end == AgentEnd::Hung) {
+    if (end == AgentEnd::Hung || (loader && kind == 0)) {
       s.mode = Mode::Off;
     } else if (loader) {
       s.mode = Mode::Loader;
-      s.usbLink = usb;
+      s.usbLink = kind == kLoaderKindUsb;
     } else {
       s.mode = Mode::WinCE;
     }
@@ -168,12 +213,43 @@ std::mutex& AgentLock() {
   return lock;
 }
 
+void WriteAgentRun(const std::string& folder, const DevflashRun& run) {
+  std::ofstream out(folder + kAgentRunFile, std::ios::trunc);
+  out << "agent_cpu=" << CpuName(run.cpu) << "\nagent_end=" << EndName(run.end) << "\n";
+  if (run.cpu == AgentCpu::Arm) out << "agent_arm_instructions=" << run.armInstructions << "\n";
+  for (const auto& [device, count] : run.busAccesses) out << "agent_bus_" << device << "=" << count << "\n";
+  out << "agent_violations=" << run.violations.size() << "\n";
+  for (const std::string& v : run.violations) out << "agent_violation=" << v << "\n";
+}
+
+void CollectBus(const soc::Soc& soc, DevflashRun& run) {
+  for (int d = 0; d < soc::kBusDeviceCount; ++d)
+    if (soc.Stats().perDevice[d] != 0)
+      run.busAccesses.push_back({soc::BusDeviceName(static_cast<soc::BusDevice>(d)), soc.Stats().perDevice[d]});
+  for (const soc::BusEvent& e : soc.Trace())
+    if (e.device != soc::BusDevice::Ram)
+      run.trace.push_back({e.write, e.bytes, e.address, e.value, soc::BusDeviceName(e.device)});
+}
+
 DevflashRun RunAgent(AgentSetup& setup) {
   std::lock_guard<std::mutex> one(AgentLock());
   DevflashRun run;
+  run.cpu = setup.cpu;
   soc::Soc soc(setup.board);
   soc.Flash().Load(setup.flash);
   std::vector<std::uint8_t>().swap(setup.flash);  // the Soc holds the flash now
+  soc.EnableTrace(setup.trace);
+  if (setup.cpu == AgentCpu::Arm) {
+    setup.os.takeover = [&soc, &setup, &run](std::int32_t modelCode, std::uint32_t loaderBuffer) {
+      soc::ArmStart start;
+      start.r0 = static_cast<std::uint32_t>(modelCode);
+      start.r1 = loaderBuffer;
+      const soc::ArmRun arm = soc::RunArmImage(soc, setup.image, start);
+      run.armInstructions = arm.instructions;
+      if (arm.end == soc::ArmEnd::Reset) throw soc::DeviceReset();
+      throw soc::BusFault("the takeover on the ARM core: " + arm.error);
+    };
+  }
   {
     soc::ScopedBus bus(soc);
     hosted::ScopedServices services(setup.os);
@@ -192,7 +268,12 @@ DevflashRun RunAgent(AgentSetup& setup) {
   }
   run.debugPort = soc.DebugText();
   run.systemDebug = hosted::DebugText(setup.os);
+  run.violations = setup.os.violations;
+  for (const std::string& v : soc.Violations()) run.violations.push_back(v);
+  for (const std::string& v : run.violations) RecordViolation(setup.folder, "Devflash.exe: " + v);
+  CollectBus(soc, run);
   if (run.end != AgentEnd::GaveUp) Restart(setup, soc.Flash().Contents(), run.end, run);
+  WriteAgentRun(setup.folder, run);
   return run;
 }
 
@@ -237,8 +318,26 @@ std::uint32_t StartDevflash(const ProgramStart& start) {
   return 0;
 }
 
-DevflashRun RunDevflash(Handheld& handheld, const std::u16string& commandLine) {
+std::string DefaultTakeoverImage() { return ROMWIZ_DEFAULT_TAKEOVER_IMAGE; }
+
+void ConfigureAgent(const AgentConfig& config) {
+  std::lock_guard<std::mutex> guard(Config().lock);
+  Config().config = config;
+}
+
+AgentConfig CurrentAgentConfig() {
+  std::lock_guard<std::mutex> guard(Config().lock);
+  return Config().config;
+}
+
+std::string LastAgentRunText(const std::string& folder) {
+  std::ifstream in(folder + kAgentRunFile);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+DevflashRun RunDevflash(Handheld& handheld, const std::u16string& commandLine, bool trace) {
   AgentSetup setup;
+  setup.trace = trace;
   DevflashRun run;
   {
     std::lock_guard<std::mutex> guard(handheld.Lock());

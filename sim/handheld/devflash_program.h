@@ -21,10 +21,21 @@
 //   - the agent hangs the bus (soc::BusFault): the flash is kept as the chips
 //     hold it and the handheld is off until the user resets it.
 //
+// The takeover phase (from the stop of interrupt handling to the reset) runs
+// by default as StrongARM machine code: the image the `arm` preset builds
+// (devflash-takeover.elf) on an emulated SA-1110 core (sim/soc/arm_core.h)
+// whose device accesses land on the same simulated SoC. AgentCpu::Host runs
+// the x86 build of the same sources instead (unit tests, debugging).
+// An image that cannot be loaded makes the start fail.
+//
+// Each run's end, its ARM instruction count and its bus accesses per device
+// are written to agent.txt in the state folder (`handheld-sim status`).
+//
 // The agent's own state is process-wide, so runs are one at a time.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "programs.h"
 
@@ -34,11 +45,39 @@ class Handheld;
 
 enum class AgentEnd { NotStarted, GaveUp, Reset, Hung };
 
+enum class AgentCpu { Arm, Host };
+
+struct AgentConfig {
+  AgentCpu cpu = AgentCpu::Arm;
+  std::string takeoverImage;  // empty: DefaultTakeoverImage()
+};
+
+// The image the native build makes beside itself (arm-takeover/device/
+// devflash-takeover.elf in the build folder).
+std::string DefaultTakeoverImage();
+// For every agent started from now on in this process.
+void ConfigureAgent(const AgentConfig& config);
+AgentConfig CurrentAgentConfig();
+
+// A bus access the takeover made, in order (RAM and timer reads left out).
+struct AgentBusEvent {
+  bool write;
+  std::uint8_t bytes;
+  std::uint32_t address;
+  std::uint32_t value;
+  std::string device;  // "flash", "memory", "uart", ...
+};
+
 struct DevflashRun {
   AgentEnd end = AgentEnd::NotStarted;
   std::string error;        // why it did not start (NotStarted, Hung)
   std::string debugPort;    // what the agent sent to the debug port
   std::string systemDebug;  // the agent's system debug lines
+  AgentCpu cpu = AgentCpu::Arm;
+  std::uint64_t armInstructions = 0;  // ARM instructions of the takeover
+  std::vector<std::pair<std::string, std::uint64_t>> busAccesses;  // per device, non-zero only
+  std::vector<AgentBusEvent> trace;   // when traced (RunDevflash with trace)
+  std::vector<std::string> violations;  // requests the handheld refused, faults the SoC saw
 };
 
 // Registers StartDevflash as the program "Devflash.exe".
@@ -51,7 +90,11 @@ std::uint32_t StartDevflash(const ProgramStart& start);
 
 // Runs the agent to its end on this thread (tests). Takes the handheld's
 // lock for the snapshot; the caller must not hold it.
-DevflashRun RunDevflash(Handheld& handheld, const std::u16string& commandLine);
+// With `trace`, the run's device accesses are kept in DevflashRun::trace.
+DevflashRun RunDevflash(Handheld& handheld, const std::u16string& commandLine, bool trace = false);
+
+// What the last run wrote to agent.txt, as `key=value` lines ("" if none).
+std::string LastAgentRunText(const std::string& folder);
 
 // Blocks until every agent StartDevflash started has ended.
 void WaitForDevflash();

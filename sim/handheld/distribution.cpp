@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "handheld.h"
+#include "programs.h"
 
 namespace fs = std::filesystem;
 
@@ -41,6 +42,14 @@ std::string ImageFileName(const RomIdentity& identity) {
   return name + ".nbf";
 }
 
+const std::vector<std::string>& DistributedPrograms() {
+  static const std::vector<std::string> programs = {"GetType.exe", "backup.exe", "SetSystemTime.dll",
+                                                    "Devflash.exe"};
+  return programs;
+}
+
+std::string DistributedProgramText(const std::string& program) { return ProgramFileText(program); }
+
 std::string WriteDistribution(const std::string& outFolder, const DistributionOptions& options,
                               std::string* imagePath) {
   if (std::string problem = CheckIdentity(options.identity); !problem.empty()) return problem;
@@ -71,10 +80,9 @@ std::string WriteDistribution(const std::string& outFolder, const DistributionOp
     text += "$\r\n";
     if (!WriteText(folder + "/module.dat", text)) return "cannot write module.dat";
   }
-  for (const char* program : {"GetType.exe", "backup.exe", "SetSystemTime.dll", "Devflash.exe"})
-    if (wanted(program) &&
-        !WriteText(folder + "/" + program, std::string("handheld-sim placeholder for ") + program + "\n"))
-      return std::string("cannot write ") + program;
+  for (const std::string& program : DistributedPrograms())
+    if (wanted(program) && !WriteText(folder + "/" + program, DistributedProgramText(program)))
+      return "cannot write " + program;
   if (wanted("flash_usb.nb") && !WriteLoaderFile(folder + "/flash_usb.nb", "usb")) return "cannot write flash_usb.nb";
   if (wanted("flash_serial.nb") && !WriteLoaderFile(folder + "/flash_serial.nb", "serial"))
     return "cannot write flash_serial.nb";

@@ -4,8 +4,9 @@
 //                                  whose payload carries the identity block
 //   module.dat                     the modules to remove, CR LF lines, "$" last
 //   GetType.exe, backup.exe, SetSystemTime.dll, Devflash.exe
-//                                  placeholders; the handheld runs its own
-//                                  built-in program of that name
+//                                  program files (ProgramFileText); the
+//                                  handheld runs its own built-in program of
+//                                  that name
 //   flash_usb.nb, flash_serial.nb  64 KiB loader files
 //   readme.doc                     a short text
 #pragma once
@@ -32,6 +33,12 @@ struct DistributionOptions {
 // the image's path in `imagePath` when one was written.
 std::string WriteDistribution(const std::string& outFolder, const DistributionOptions& options,
                               std::string* imagePath = nullptr);
+
+// The handheld programs a distribution carries, and their exact contents.
+// The handheld runs its built-in program of that name only when the staged
+// file is this file byte for byte.
+const std::vector<std::string>& DistributedPrograms();
+std::string DistributedProgramText(const std::string& program);
 
 // "LUMO-5800" + "ENG" + "1.14.00" -> "LUMO5800_ENG_114.nbf"
 std::string ImageFileName(const RomIdentity& identity);

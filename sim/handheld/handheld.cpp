@@ -8,8 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "distribution.h"
 #include "programs.h"
+#include "violations.h"
 #include "wire/rapi_protocol.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +51,18 @@ std::string SeedRegistry(const RomIdentity& identity) {
 
 void PutU32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
   rapi_put_u32(out.data() + at, v);
+}
+
+// A program the distribution carries runs only from an intact copy of it;
+// the handheld's own programs (\Windows) are not staged and always run.
+bool StagedProgramIntact(const std::string& hostPath, const std::string& lowerName) {
+  for (const std::string& program : DistributedPrograms()) {
+    if (LowerAscii(program) != lowerName) continue;
+    std::ifstream in(hostPath, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return bytes == DistributedProgramText(program);
+  }
+  return true;
 }
 
 }  // namespace
@@ -90,7 +105,7 @@ std::string CreateHandheld(const std::string& folder, const CreateOptions& optio
 
 Handheld::Handheld(std::string folder) : folder_(std::move(folder)), fs_(folder_) {}
 
-Handheld::~Handheld() = default;
+Handheld::~Handheld() { StopProgramWork(*this); }
 
 HandheldState Handheld::State() const {
   HandheldState state;
@@ -286,6 +301,11 @@ std::uint32_t Handheld::CreateProcess(Session& s, const std::u16string& program,
   ProgramHandler handler = FindProgram(name);
   // A file that is not a known program does not start, like a damaged .exe.
   if (!handler) return RAPI_ERROR_BAD_EXE_FORMAT;
+  if (!StagedProgramIntact(p.host, name)) {
+    RecordViolation(folder_, "CeCreateProcess: " + Utf16ToUtf8(program) +
+                                 " is not the distribution's file (truncated, empty or damaged)");
+    return RAPI_ERROR_BAD_EXE_FORMAT;
+  }
   if (std::uint32_t error = handler(ProgramStart{*this, program, commandLine})) return error;
   static std::uint32_t nextId = 0x1000;  // process and thread ids, for the record only
   ids.processId = nextId++;
@@ -354,6 +374,34 @@ bool Handheld::ReadDeviceFile(const std::u16string& path, std::vector<std::uint8
   std::ifstream in(p.host, std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return static_cast<bool>(in) || in.eof();
+}
+
+std::uint32_t Handheld::AppendDeviceFile(const std::u16string& path, const std::vector<std::uint8_t>& bytes,
+                                         bool create) {
+  ResolvedPath p;
+  if (std::uint32_t error = fs_.Resolve(path, p)) return error;
+  if (p.isDirectory) return RAPI_ERROR_ACCESS_DENIED;
+  if (create && p.exists) return RAPI_ERROR_FILE_EXISTS;
+  if (!create && !p.exists) return RAPI_ERROR_FILE_NOT_FOUND;
+  // The program asks for write access; an open reader that shares only
+  // reading keeps it out, as on the handheld.
+  if (!SharingAllows(p.key, kGenericWrite, kShareRead)) return RAPI_ERROR_SHARING_VIOLATION;
+  const int fd = ::open(p.host.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0), 0644);
+  if (fd < 0) return RAPI_ERROR_ACCESS_DENIED;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (create) fs_.SetAttributes(p, kAttrNormal);
+  return done == bytes.size() ? 0 : RAPI_ERROR_GEN_FAILURE;
+}
+
+bool Handheld::DeviceFileExists(const std::u16string& path) const {
+  ResolvedPath p;
+  return fs_.Resolve(path, p) == 0 && p.exists && !p.isDirectory;
 }
 
 }  // namespace handheld

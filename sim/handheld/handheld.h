@@ -65,6 +65,7 @@ struct ProcessIds {
 class Handheld {
  public:
   explicit Handheld(std::string folder);
+  // Stops and waits for the work of programs still running on this handheld.
   ~Handheld();
 
   const std::string& Folder() const { return folder_; }
@@ -108,6 +109,12 @@ class Handheld {
   // For program handlers: whole-file access on the handheld.
   bool WriteDeviceFile(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
   bool ReadDeviceFile(const std::u16string& path, std::vector<std::uint8_t>& bytes);
+  // Adds `bytes` to the end of a file, as a program that opens, writes and
+  // closes it would: `create` makes a new file (ERROR_FILE_EXISTS when there
+  // is one), otherwise the file must exist (ERROR_FILE_NOT_FOUND). A file a
+  // client holds open gives ERROR_SHARING_VIOLATION. 0 on success.
+  std::uint32_t AppendDeviceFile(const std::u16string& path, const std::vector<std::uint8_t>& bytes, bool create);
+  bool DeviceFileExists(const std::u16string& path) const;
 
  private:
   bool InUse(const std::string& key) const;

@@ -39,6 +39,33 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
+// Free text (the time-zone names the PC sends) on a line of its own: a
+// backslash, CR or LF in it is escaped, so that a value can neither end its
+// line early nor start a key of its own.
+std::string EscapeText(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+std::string UnescapeText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+  }
+  return out;
+}
+
 std::vector<std::uint8_t> Unhex(const std::string& text) {
   std::vector<std::uint8_t> out;
   for (std::size_t i = 0; i + 1 < text.size(); i += 2)
@@ -95,8 +122,8 @@ std::string FormatState(const HandheldState& s) {
       << "flash_mb=" << s.flashMb << "\n"
       << "clock_offset_ms=" << s.clockOffsetMs << "\n"
       << "tz_bias=" << s.tzBias << "\n"
-      << "tz_standard_name=" << s.tzStandardName << "\n"
-      << "tz_daylight_name=" << s.tzDaylightName << "\n"
+      << "tz_standard_name=" << EscapeText(s.tzStandardName) << "\n"
+      << "tz_daylight_name=" << EscapeText(s.tzDaylightName) << "\n"
       << "tz_block=" << Hex(s.tzBlock) << "\n"
       << "fault.fail_call=" << JoinList(s.faults.failCalls) << "\n"
       << "fault.no_start=" << JoinList(s.faults.noStart) << "\n"
@@ -108,6 +135,8 @@ std::string FormatState(const HandheldState& s) {
       << "fault.link_noise_before_message=" << count(s.faults.linkNoiseBeforeMessage) << "\n"
       << "fault.link_drop_after_bytes=" << count(s.faults.linkDropAfterBytes) << "\n"
       << "fault.link_hold_at_piece=" << count(s.faults.linkHoldAtPiece) << "\n"
+      << "fault.backup_stall_after_chunks=" << count(s.faults.backupStallAfterChunks) << "\n"
+      << "fault.backup_short_chunk=" << count(s.faults.backupShortChunk) << "\n"
       << "boots=" << s.boots << "\n"
       << "link_held_at_piece=" << s.linkHeldAtPiece << "\n";
   return out.str();
@@ -129,6 +158,8 @@ void ParseState(const std::string& text, HandheldState& s) {
       else if (key == "fault.link_noise_before_message") count(s.faults.linkNoiseBeforeMessage);
       else if (key == "fault.link_drop_after_bytes") count(s.faults.linkDropAfterBytes);
       else if (key == "fault.link_hold_at_piece") count(s.faults.linkHoldAtPiece);
+      else if (key == "fault.backup_stall_after_chunks") count(s.faults.backupStallAfterChunks);
+      else if (key == "fault.backup_short_chunk") count(s.faults.backupShortChunk);
       else if (key == "boots") s.boots = static_cast<std::uint32_t>(std::stoul(value));
       else if (key == "link_held_at_piece") s.linkHeldAtPiece = std::stoull(value);
       else if (key == "power") s.onAdapter = (value != "battery");
@@ -136,8 +167,8 @@ void ParseState(const std::string& text, HandheldState& s) {
       else if (key == "flash_mb") s.flashMb = static_cast<std::uint32_t>(std::stoul(value));
       else if (key == "clock_offset_ms") s.clockOffsetMs = std::stoll(value);
       else if (key == "tz_bias") s.tzBias = static_cast<std::int32_t>(std::stol(value));
-      else if (key == "tz_standard_name") s.tzStandardName = value;
-      else if (key == "tz_daylight_name") s.tzDaylightName = value;
+      else if (key == "tz_standard_name") s.tzStandardName = UnescapeText(value);
+      else if (key == "tz_daylight_name") s.tzDaylightName = UnescapeText(value);
       else if (key == "tz_block") s.tzBlock = Unhex(value);
       else if (key == "fault.fail_call") s.faults.failCalls = SplitList(value);
       else if (key == "fault.no_start") s.faults.noStart = SplitList(value);

@@ -7,12 +7,14 @@
 // Keys: mode (wince, loader, bootloader, off), link (serial, usb: the loader
 // that runs when the flash's loader block does not name one), power (adapter, battery),
 // battery_percent, flash_mb, clock_offset_ms (handheld UTC minus host UTC),
-// tz_bias, tz_standard_name, tz_daylight_name, tz_block (172 bytes in hex),
+// tz_bias, tz_standard_name, tz_daylight_name (text; a backslash, CR or LF
+// in it written \\, \r, \n), tz_block (172 bytes in hex),
 // fault.fail_call (comma list of Ce... names), fault.no_start (comma list of
 // program file names), fault.probe_silent, fault.no_answer, fault.init_fails
 // (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,
 // fault.link_noise_before_message, fault.link_drop_after_bytes,
-// fault.link_hold_at_piece (counts; empty for never), boots (restarts so
+// fault.link_hold_at_piece, fault.backup_stall_after_chunks,
+// fault.backup_short_chunk (counts; empty for never), boots (restarts so
 // far: a reset restarts the running loader even when the mode stays),
 // link_held_at_piece (the piece the running peer holds inside; 0: none).
 #pragma once
@@ -44,6 +46,10 @@ struct Faults {
   std::uint64_t linkNoiseBeforeMessage = kNoLinkFault;
   std::uint64_t linkDropAfterBytes = kNoLinkFault;
   std::uint64_t linkHoldAtPiece = kNoLinkFault;  // piece or block, from 1
+  // backup.exe: writes this many chunks, then no more; and the chunk of this
+  // number (1 = the first) stays kBackupShortBytes short. kNoLinkFault for none.
+  std::uint64_t backupStallAfterChunks = kNoLinkFault;
+  std::uint64_t backupShortChunk = kNoLinkFault;
 };
 
 struct HandheldState {

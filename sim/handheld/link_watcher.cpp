@@ -9,6 +9,7 @@
 #include "loader/install.h"
 #include "sim/peers/link_peers.h"
 #include "startup/hardware_map.h"
+#include "violations.h"
 
 namespace handheld {
 namespace {
@@ -66,6 +67,31 @@ void LinkWatcher::Stop() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
   StopPeer();
+  ReleaseCable();
+}
+
+void LinkWatcher::ReleaseCable() {
+  if (cable_) cable_->Stop();
+  cable_.reset();
+  cableFlash_.reset();
+}
+
+// The peer leaves; a serial one that restarted the handheld stays as the
+// cable (its line open) until the next peer or the end.
+void LinkWatcher::RetirePeer() {
+  std::unique_ptr<peers::Peer> peer;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    peer.swap(peer_);
+  }
+  if (peer && peer->Status().restarted && peer->LinkKind() != peers::PeerKind::UsbLoader) {
+    ReleaseCable();
+    cable_ = std::move(peer);
+    cableFlash_ = std::move(flash_);
+    return;
+  }
+  if (peer) peer->Stop();
+  flash_.reset();
 }
 
 std::string LinkWatcher::LinkPath() const {
@@ -107,10 +133,11 @@ void LinkWatcher::Follow(const HandheldState& state) {
     PassHold(state);
     return;
   }
-  StopPeer();
+  RetirePeer();
   running_ = state.mode;
   runningBoots_ = state.boots;
   if (state.mode != Mode::Loader && state.mode != Mode::BootLoader) return;
+  ReleaseCable();  // the new peer publishes the link afresh
 
   peers::PeerOptions options;
   if (state.mode == Mode::BootLoader) {
@@ -131,6 +158,7 @@ void LinkWatcher::Follow(const HandheldState& state) {
   // Written: the handheld restarts into Windows CE. The watcher sees the new
   // mode at its next poll and retires the peer.
   options.onRestart = [&handheld] { handheld.ChangeState([](HandheldState& s) { s.mode = Mode::WinCE; }); };
+  options.onViolation = [folder = handheld_.Folder()](const std::string& what) { RecordViolation(folder, what); };
 
   flash_ = std::make_unique<peers::FileFlashStore>(handheld_.FlashPath());
   std::string error;

@@ -62,6 +62,8 @@ class LinkWatcher {
   void Follow(const HandheldState& state);
   void PassHold(const HandheldState& state);
   void StopPeer();
+  void RetirePeer();
+  void ReleaseCable();
 
   Handheld& handheld_;
   std::string dosdevices_;
@@ -73,6 +75,11 @@ class LinkWatcher {
   std::uint32_t runningBoots_ = 0;
   std::unique_ptr<peers::FileFlashStore> flash_;
   std::unique_ptr<peers::Peer> peer_;
+  // A serial peer that has restarted the handheld keeps its line open, as a
+  // cable stays plugged in, until another peer takes the link or the watcher
+  // stops.
+  std::unique_ptr<peers::Peer> cable_;
+  std::unique_ptr<peers::FileFlashStore> cableFlash_;
 };
 
 }  // namespace handheld

@@ -6,6 +6,7 @@
 //   handheld-sim distribution OUTDIR [same identity options] [--size-mb 2]
 //                           [--modules ...] [--omit image|module.dat|FILE]... [--corrupt-image]
 //   handheld-sim serve DIR [--port N] [--pidfile F] [--dosdevices DIR] [--daemon]
+//                          [--takeover FILE] [--agent-cpu arm|host]
 //   handheld-sim stop DIR [--pidfile F]
 //   handheld-sim power DIR on|battery [--percent N]
 //   handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]
@@ -13,14 +14,18 @@
 //   handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent
 //                          | no-answer | init-fails | link-silent-bytes N
 //                          | link-silent-messages N | link-noise N | link-drop N
-//                          | hold-at-piece K | clear [fault]
+//                          | hold-at-piece K | backup-stall N | backup-short N | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
+//   handheld-sim --help
+// An unknown command or option, or a missing or extra argument, is refused
+// (exit 2) before anything is created or changed.
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,6 +36,8 @@
 #include "handheld.h"
 #include "link_watcher.h"
 #include "rapi_service.h"
+#include "violations.h"
+#include "sim/soc/elf_image.h"
 
 namespace {
 
@@ -47,23 +54,56 @@ struct Args {
   bool Has(const std::string& name) const { return options.count(name) != 0; }
 };
 
-const std::set<std::string> kFlags = {"--replace", "--daemon", "--corrupt-image", "--bootloader"};
+// What each command takes: options with a value, flags, and how many
+// positional arguments.
+struct CommandSyntax {
+  std::set<std::string> options;
+  std::set<std::string> flags;
+  std::size_t minPositional;
+  std::size_t maxPositional;
+};
 
-bool Parse(int argc, char** argv, Args& args) {
+const std::map<std::string, CommandSyntax>& Commands() {
+  static const std::map<std::string, CommandSyntax> table = {
+      {"create", {{"--model", "--model-id", "--language", "--version", "--flash-mb", "--rom-mb", "--modules"},
+                  {"--replace"}, 1, 1}},
+      {"distribution", {{"--model", "--model-id", "--language", "--version", "--size-mb", "--modules", "--omit"},
+                        {"--corrupt-image"}, 1, 1}},
+      {"serve", {{"--port", "--pidfile", "--dosdevices", "--takeover", "--agent-cpu"}, {"--daemon"}, 1, 1}},
+      {"stop", {{"--pidfile"}, {}, 1, 1}},
+      {"power", {{"--percent"}, {}, 2, 2}},
+      {"mode", {{"--link"}, {}, 2, 2}},
+      {"reset", {{}, {"--bootloader"}, 1, 1}},
+      {"fault", {{}, {}, 2, 3}},
+      {"flash", {{}, {}, 2, 2}},
+      {"status", {{}, {}, 1, 1}},
+  };
+  return table;
+}
+
+bool Parse(int argc, char** argv, const std::string& command, const CommandSyntax& syntax, Args& args) {
   for (int i = 2; i < argc; ++i) {
     const std::string word = argv[i];
-    if (word.rfind("--", 0) == 0) {
-      if (kFlags.count(word)) {
-        args.options.emplace(word, "");
-      } else if (i + 1 < argc) {
-        args.options.emplace(word, argv[++i]);
-      } else {
-        std::cerr << "handheld-sim: " << word << " needs a value\n";
-        return false;
-      }
-    } else {
+    if (word.rfind("--", 0) != 0) {
       args.positional.push_back(word);
+    } else if (syntax.flags.count(word)) {
+      args.options.emplace(word, "");
+    } else if (!syntax.options.count(word)) {
+      std::cerr << "handheld-sim: " << command << " has no option " << word << "\n";
+      return false;
+    } else if (i + 1 < argc) {
+      args.options.emplace(word, argv[++i]);
+    } else {
+      std::cerr << "handheld-sim: " << word << " needs a value\n";
+      return false;
     }
+  }
+  if (args.positional.size() < syntax.minPositional || args.positional.size() > syntax.maxPositional) {
+    std::cerr << "handheld-sim: " << command << " takes " << syntax.minPositional
+              << (syntax.maxPositional > syntax.minPositional ? " or more" : "")
+              << " argument" << (syntax.maxPositional > 1 ? "s" : "") << " besides its options, not "
+              << args.positional.size() << "\n";
+    return false;
   }
   return true;
 }
@@ -101,9 +141,35 @@ bool IdentityFrom(const Args& args, RomIdentity& identity) {
   return true;
 }
 
+const char kUsage[] =
+    "usage:\n"
+    "  handheld-sim create DIR [--model 5800|5300] [--model-id ID] [--language ENG]\n"
+    "                          [--version 1.14.00] [--flash-mb 32] [--rom-mb 2]\n"
+    "                          [--modules A.dll,B.dll] [--replace]\n"
+    "  handheld-sim distribution OUTDIR [--model ...] [--model-id ...] [--language ...] [--version ...]\n"
+    "                          [--size-mb 2] [--modules ...] [--omit image|module.dat|FILE]... [--corrupt-image]\n"
+    "  handheld-sim serve DIR [--port N] [--pidfile F] [--dosdevices DIR] [--daemon]\n"
+    "                          [--takeover FILE] [--agent-cpu arm|host]\n"
+    "  handheld-sim stop DIR [--pidfile F]\n"
+    "  handheld-sim power DIR on|battery [--percent N]\n"
+    "  handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]\n"
+    "  handheld-sim reset DIR [--bootloader]\n"
+    "  handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent | no-answer\n"
+    "                          | init-fails | link-silent-bytes N | link-silent-messages N\n"
+    "                          | link-noise N | link-drop N | hold-at-piece K | backup-stall N\n"
+    "                          | backup-short N | clear [fault]\n"
+    "  handheld-sim flash DIR IMAGE.nbf\n"
+    "  handheld-sim status DIR\n"
+    "  handheld-sim --help\n"
+    "Devflash.exe runs its takeover as StrongARM code from --takeover FILE, by default\n"
+    "  ";
+
+void PrintUsage(std::ostream& out) {
+  out << kUsage << DefaultTakeoverImage() << "\n  (--agent-cpu host runs the x86 build instead)\n";
+}
+
 int Usage() {
-  std::cerr << "usage: handheld-sim create|distribution|serve|stop|power|mode|reset|fault|flash|status DIR [options]\n"
-               "  see the comment at the top of sim/handheld/main.cpp or the README\n";
+  PrintUsage(std::cerr);
   return 2;
 }
 
@@ -148,6 +214,29 @@ int Distribution(const Args& args) {
   return 0;
 }
 
+// --agent-cpu and --takeover; the image is checked now, so that a daemon
+// with a broken image does not start at all.
+bool ConfigureAgentFrom(const Args& args) {
+  AgentConfig config;
+  const std::string cpu = args.Get("--agent-cpu", "arm");
+  if (cpu != "arm" && cpu != "host") {
+    std::cerr << "handheld-sim: --agent-cpu takes arm or host\n";
+    return false;
+  }
+  config.cpu = cpu == "arm" ? AgentCpu::Arm : AgentCpu::Host;
+  config.takeoverImage = args.Get("--takeover");
+  if (config.cpu == AgentCpu::Arm) {
+    soc::ElfImage image;
+    const std::string path = config.takeoverImage.empty() ? DefaultTakeoverImage() : config.takeoverImage;
+    if (std::string problem = soc::LoadElfImage(path, image); !problem.empty()) {
+      std::cerr << "handheld-sim: the takeover image: " << problem << "\n";
+      return false;
+    }
+  }
+  ConfigureAgent(config);
+  return true;
+}
+
 int Serve(const Args& args) {
   ServeOptions options;
   options.folder = args.positional[0];
@@ -160,6 +249,7 @@ int Serve(const Args& args) {
   options.pidFile = args.Get("--pidfile");
   options.background = args.Has("--daemon");
   options.dosdevices = args.Get("--dosdevices");
+  if (!ConfigureAgentFrom(args)) return 2;
   return ServeHandheld(options);
 }
 
@@ -229,30 +319,33 @@ int Fault(const Args& args) {
     std::cerr << "handheld-sim: fail-call takes a remote call name (CeCreateProcess, ...), no-start a program name\n";
     return 2;
   }
-  static const std::map<std::string, std::uint64_t Faults::*> kLinkFaults = {
+  static const std::map<std::string, std::uint64_t Faults::*> kCountFaults = {
       {"link-silent-bytes", &Faults::linkSilentAfterBytes},
       {"link-silent-messages", &Faults::linkSilentAfterMessages},
       {"link-noise", &Faults::linkNoiseBeforeMessage},
       {"link-drop", &Faults::linkDropAfterBytes},
       {"hold-at-piece", &Faults::linkHoldAtPiece},
+      {"backup-stall", &Faults::backupStallAfterChunks},
+      {"backup-short", &Faults::backupShortChunk},
   };
-  const auto linkFault = kLinkFaults.find(name);
+  const auto countFault = kCountFaults.find(name);
   std::uint32_t count = 0;
-  if (linkFault != kLinkFaults.end() && !Number(argument, count)) {
+  if (countFault != kCountFaults.end() && !Number(argument, count)) {
     std::cerr << "handheld-sim: " << name << " takes a count\n";
     return 2;
   }
   if (name != "fail-call" && name != "no-start" && name != "probe-silent" && name != "no-answer" &&
-      name != "init-fails" && name != "clear" && linkFault == kLinkFaults.end()) {
+      name != "init-fails" && name != "clear" && countFault == kCountFaults.end()) {
     std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails,\n"
-                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, hold-at-piece, clear\n";
+                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, hold-at-piece,\n"
+                 "  backup-stall, backup-short, clear\n";
     return 2;
   }
   return Change(args.positional[0], [&](HandheldState& s) {
     Faults& f = s.faults;
     // A hold that is lifted no longer holds anything.
     if (name == "clear" && (argument.empty() || argument == "hold-at-piece")) s.linkHeldAtPiece = 0;
-    if (linkFault != kLinkFaults.end()) f.*(linkFault->second) = count;
+    if (countFault != kCountFaults.end()) f.*(countFault->second) = count;
     else if (name == "fail-call") f.failCalls.insert(argument);
     else if (name == "no-start") f.noStart.insert(LowerAscii(argument));
     else if (name == "probe-silent") f.probeSilent = true;
@@ -264,7 +357,7 @@ int Fault(const Args& args) {
     else if (argument == "probe-silent") f.probeSilent = false;
     else if (argument == "no-answer") f.noAnswer = false;
     else if (argument == "init-fails") f.initFails = false;
-    else if (kLinkFaults.count(argument)) f.*(kLinkFaults.at(argument)) = kNoLinkFault;
+    else if (kCountFaults.count(argument)) f.*(kCountFaults.at(argument)) = kNoLinkFault;
   });
 }
 
@@ -308,16 +401,26 @@ int Status(const Args& args) {
   std::ifstream pid(folder + "/daemon.pid"), port(folder + "/daemon.port");
   std::string pidText, portText;
   if (pid >> pidText && port >> portText) std::cout << "daemon_pid=" << pidText << "\ndaemon_port=" << portText << "\n";
+  std::cout << LastAgentRunText(folder) << FormatViolations(LoadViolations(folder));
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  Args args;
-  if (!Parse(argc, argv, args) || args.positional.empty()) return Usage();
+  if (argc >= 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    PrintUsage(std::cout);
+    return 0;
+  }
+  if (argc < 2) return Usage();
   const std::string command = argv[1];
+  const auto syntax = Commands().find(command);
+  if (syntax == Commands().end()) {
+    std::cerr << "handheld-sim: unknown command " << command << " (handheld-sim --help lists them)\n";
+    return 2;
+  }
+  Args args;
+  if (!Parse(argc, argv, command, syntax->second, args)) return 2;
   RegisterDevflashProgram();
   if (command == "create") return Create(args);
   if (command == "distribution") return Distribution(args);
@@ -328,6 +431,5 @@ int main(int argc, char** argv) {
   if (command == "reset") return Reset(args);
   if (command == "fault") return Fault(args);
   if (command == "flash") return Flash(args);
-  if (command == "status") return Status(args);
-  return Usage();
+  return Status(args);
 }

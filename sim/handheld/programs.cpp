@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <list>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <thread>
 
+#include "backup_program.h"
 #include "handheld.h"
 #include "wire/rapi_protocol.h"
 
@@ -54,6 +59,7 @@ std::map<std::string, ProgramHandler>& Programs() {
   static std::map<std::string, ProgramHandler> table = {
       {"createassetfile.exe", CreateAssetFile},
       {"gettype.exe", GetType},
+      {"backup.exe", StartBackupProgram},
   };
   return table;
 }
@@ -70,7 +76,88 @@ std::mutex& TableLock() {
   return lock;
 }
 
+// Running program work, by handheld.
+struct Work {
+  Handheld* handheld = nullptr;
+  std::string name;
+  std::atomic<bool> stop{false};
+  bool done = false;  // under WorkLock
+  std::thread thread;
+};
+
+struct WorkTable {
+  std::mutex lock;
+  std::condition_variable ended;
+  std::list<std::unique_ptr<Work>> works;
+};
+
+WorkTable& Works() {
+  static WorkTable table;
+  return table;
+}
+
+// Joins and forgets the finished work of `handheld` (the caller holds the
+// table's lock; the finished threads no longer need it).
+void ReapFinished(WorkTable& table, Handheld& handheld) {
+  for (auto it = table.works.begin(); it != table.works.end();) {
+    if ((*it)->handheld == &handheld && (*it)->done) {
+      (*it)->thread.join();
+      it = table.works.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 }  // namespace
+
+void StartProgramWork(Handheld& handheld, const std::string& name, ProgramWork work) {
+  WorkTable& table = Works();
+  std::lock_guard<std::mutex> guard(table.lock);
+  ReapFinished(table, handheld);
+  // The caller holds the handheld's lock, so the earlier work cannot take
+  // another step before it sees its stop flag.
+  for (auto& earlier : table.works)
+    if (earlier->handheld == &handheld && earlier->name == name) earlier->stop = true;
+  auto entry = std::make_unique<Work>();
+  Work* w = entry.get();
+  w->handheld = &handheld;
+  w->name = name;
+  w->thread = std::thread([w, work = std::move(work)] {
+    work(*w->handheld, w->stop);
+    WorkTable& t = Works();
+    std::lock_guard<std::mutex> done(t.lock);
+    w->done = true;
+    t.ended.notify_all();
+  });
+  table.works.push_back(std::move(entry));
+}
+
+void StopProgramWork(Handheld& handheld) {
+  WorkTable& table = Works();
+  std::unique_lock<std::mutex> guard(table.lock);
+  for (auto& w : table.works)
+    if (w->handheld == &handheld) w->stop = true;
+  table.ended.wait(guard, [&] {
+    return std::none_of(table.works.begin(), table.works.end(),
+                        [&](const auto& w) { return w->handheld == &handheld && !w->done; });
+  });
+  ReapFinished(table, handheld);
+}
+
+void WaitForProgramWork(Handheld& handheld) {
+  WorkTable& table = Works();
+  std::unique_lock<std::mutex> guard(table.lock);
+  table.ended.wait(guard, [&] {
+    return std::none_of(table.works.begin(), table.works.end(),
+                        [&](const auto& w) { return w->handheld == &handheld && !w->done; });
+  });
+  ReapFinished(table, handheld);
+}
+
+std::string ProgramFileText(const std::string& fileName) {
+  return "handheld-sim program " + LowerAscii(fileName) + ": the simulated handheld runs its own built-in copy\r\n";
+}
 
 std::vector<std::uint8_t> MakeAssetData(const std::string& modelId, const std::string& versionString) {
   std::vector<std::uint8_t> data(kAssetFileSize, 0);

@@ -6,13 +6,16 @@
 //   createassetfile.exe  writes \Windows\nrvAssetData.dat from the identity in flash
 //   gettype.exe          writes \temp\type.dat (byte 1 = flash size in MB)
 //   setsystemtime.dll    SetSysTime: the 188-byte clock block -> clock and time zone
+//   backup.exe           dumps the flash chunk by chunk (backup_program.h)
 //
-// Extension point: other programs (backup.exe, Devflash.exe) are added with
+// Extension point: other programs (Devflash.exe) are added with
 // RegisterProgram before the service starts. A handler runs with the
 // handheld's lock held; work that goes on after the start belongs in a thread
-// of its own that takes Handheld::Lock() for each step.
+// of its own that takes Handheld::Lock() for each step (StartProgramWork).
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +49,21 @@ constexpr std::uint32_t kAssetVersionUnits = 11;
 // The clock block of SetSysTime: TIME_ZONE_INFORMATION then SYSTEMTIME (UTC).
 constexpr std::uint32_t kTimeZoneInfoSize = 172;
 constexpr std::uint32_t kClockBlockSize = 188;
+
+// Work a program goes on with after its start, on a thread of its own. The
+// work must take the handheld's lock for each step and return soon after
+// `stop` is set. Starting work under a name the handheld already runs work
+// under stops the earlier one (a program started again replaces itself).
+// The handheld's destructor stops and waits for all of its work.
+using ProgramWork = std::function<void(Handheld& handheld, const std::atomic<bool>& stop)>;
+void StartProgramWork(Handheld& handheld, const std::string& name, ProgramWork work);
+void StopProgramWork(Handheld& handheld);
+// Blocks until every work of `handheld` has returned by itself (tests).
+void WaitForProgramWork(Handheld& handheld);
+
+// What a distribution holds for a built-in program: a short text that names
+// it. A program that checks its file (backup.exe) starts only from a whole copy.
+std::string ProgramFileText(const std::string& fileName);
 
 // The built-in programs, callable directly by tests.
 std::vector<std::uint8_t> MakeAssetData(const std::string& modelId, const std::string& versionString);

@@ -90,6 +90,7 @@ class RunningPeer : public Peer {
   RunningPeer(const PeerOptions& options, FlashStore& flash)
       : options_(options), flash_(flash), link_(options.faults, stop_) {
     progress_.holdAtPiece = options.faults.holdAtPiece;
+    progress_.onViolation = options.onViolation;
   }
   ~RunningPeer() override { Stop(); }
 
@@ -115,12 +116,14 @@ class RunningPeer : public Peer {
     status.restarted = restarted_;
     status.dropped = link_.Dropped();
     status.heldAtPiece = progress_.heldAtPiece;
+    status.violations = progress_.Violations();
     return status;
   }
 
   void SetHoldAtPiece(std::uint64_t piece) override { progress_.holdAtPiece = piece; }
 
   const std::string& LinkPath() const override { return path_; }
+  PeerKind LinkKind() const override { return options_.kind; }
 
   bool WaitRestarted(std::uint32_t ms) const override {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -140,8 +143,12 @@ class RunningPeer : public Peer {
       return;
     }
     log.Note("restart into Windows CE");
-    // The handheld restarts into Windows CE: the loader leaves the link.
-    link_.Close();
+    // The handheld restarts into Windows CE. A USB-serial link vanishes with
+    // the device's reset. A serial cable does not: the PC's port stays open
+    // on a quiet line until the peer is stopped (a pseudo-terminal that hangs
+    // up under a pending wait is something no COM port does, and Wine's
+    // server does not survive it).
+    if (options_.kind == PeerKind::UsbLoader) link_.Close();
     if (options_.onRestart) options_.onRestart();
     std::lock_guard<std::mutex> lock(mutex_);
     restarted_ = true;

@@ -30,6 +30,15 @@
 // end marker: when no block header has come for `bootLoaderIdleMs` after at
 // least one block, the flash is written up to the image end and it restarts.
 //
+// Strict: each peer records what a real one would refuse (PeerStatus::
+// violations, PeerOptions::onViolation). The loader: bytes before the
+// wake-up, the length before the 05 00 answer went out, a piece before its
+// request, bytes after the last piece, a length longer than the flash takes
+// from 0x40000 on. The boot loader: a reply other than "B000FF\n", an erase
+// range other than 0x40000 + 0xF40000, a block header whose address or
+// length leaves the flash or touches the boot block (below 0x40000; such a
+// block is not written) or whose third word is not 0, and bytes after the end.
+//
 // Faults for tests (LinkFaults, counted from the start of the peer): stop
 // answering after N bytes received or N messages sent, one noise byte before
 // message N, or a dropped connection (the pseudo-terminal closes) after N
@@ -44,6 +53,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace peers {
 
@@ -94,6 +104,8 @@ struct PeerOptions {
   std::string linkName;    // empty: "wceusbsh001" for the USB loader, else "com1"
   LinkFaults faults;
   std::function<void()> onRestart;  // called on the peer's thread
+  // Called on the peer's thread for every protocol violation of the PC.
+  std::function<void(const std::string&)> onViolation;
   std::uint32_t bootLoaderIdleMs = 3000;
   std::string logPath;  // the peer's log; empty: none
 };
@@ -105,6 +117,7 @@ struct PeerStatus {
   bool restarted = false;           // finished and restarted into Windows CE
   bool dropped = false;             // the connection was dropped (fault)
   std::uint64_t heldAtPiece = 0;    // the piece the peer holds inside now; 0: none
+  std::vector<std::string> violations;  // what the PC did out of turn or out of range
 };
 
 class Peer {
@@ -114,6 +127,7 @@ class Peer {
   virtual void Stop() = 0;
   virtual PeerStatus Status() const = 0;
   virtual const std::string& LinkPath() const = 0;  // the symlink
+  virtual PeerKind LinkKind() const = 0;
   // Waits up to `ms` real milliseconds for the restart; true when it came.
   virtual bool WaitRestarted(std::uint32_t ms) const = 0;
   // Moves the hold (kNever: none); a peer holding elsewhere goes on.

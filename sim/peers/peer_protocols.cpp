@@ -1,6 +1,7 @@
 #include "sim/peers/peer_protocols.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -70,7 +71,26 @@ LinkRead ReadHeldPiece(PtyLink& link, PeerProgress& progress, PeerLog& log, std:
   return read;
 }
 
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
 }  // namespace
+
+void PeerProgress::Violation(const std::string& what) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    violations_.push_back(what);
+  }
+  if (onViolation) onViolation(what);
+}
+
+std::vector<std::string> PeerProgress::Violations() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return violations_;
+}
 
 std::uint32_t LoaderPieceAddress(std::uint32_t index, std::uint32_t count) {
   if (count >= 2 && index < count - 2) return kFirstPieceAddress + index * kPieceSize;
@@ -81,16 +101,23 @@ std::uint32_t LoaderPieceAddress(std::uint32_t index, std::uint32_t count) {
 
 bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, PeerLog& log) {
   const char wakeUp[2] = {static_cast<char>(kWakeUp), 0};
-  if (link.ReadUntil(wakeUp) != LinkRead::Ok) return false;
+  std::uint64_t early = 0;
+  if (link.ReadUntil(wakeUp, &early) != LinkRead::Ok) return false;
+  if (early != 0) progress.Violation("loader: " + std::to_string(early) + " bytes before the wake-up");
   log.Received("wake-up", 0, 1);
+  if (link.Pending(0)) progress.Violation("loader: the length came before the 05 00 answer");
   if (!SendCode(link, log, kReadyCode, "ready")) return GoSilent(link, log);
   std::uint8_t lengthBytes[4];
   if (ReadMessage(link, log, lengthBytes, sizeof lengthBytes, "image length") != LinkRead::Ok) return false;
   std::uint32_t length = Word(lengthBytes);
+  // The image goes from the loader block (0x40000) to the flash's end.
+  if (flash.Size() < kLoaderBlockAddress || length > flash.Size() - kLoaderBlockAddress)
+    progress.Violation("loader: length " + Hex(length) + " is more than the flash takes from 0x40000 on");
   // The PC always sends whole pieces, the last one padded.
   std::uint32_t count = length / kPieceSize + (length % kPieceSize != 0 ? 1 : 0);
   std::vector<std::uint8_t> piece(kPieceSize);
   for (std::uint32_t index = 0; index < count; ++index) {
+    if (link.Pending(0)) progress.Violation("loader: piece " + std::to_string(index + 1) + " came before its request");
     if (!SendCode(link, log, kPieceRequestCode, "piece request", index + 1)) return GoSilent(link, log);
     if (ReadHeldPiece(link, progress, log, piece.data(), kPieceSize, index + 1, "piece") != LinkRead::Ok) {
       return false;
@@ -98,8 +125,33 @@ bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress,
     flash.Write(LoaderPieceAddress(index, count), piece.data(), kPieceSize);
     ++progress.blocksWritten;
   }
+  if (link.Pending(kAfterEndListenMs)) progress.Violation("loader: bytes after the last piece");
   return true;
 }
+
+namespace {
+
+// What the boot loader checks in a block header before it writes the block.
+bool BlockHeaderValid(const std::uint8_t* header, std::uint32_t flashSize, PeerProgress& progress) {
+  const std::uint32_t address = Word(header), length = Word(header + 4), third = Word(header + 8);
+  const std::string block = "boot loader: block at " + Hex(address) + " of " + Hex(length) + " bytes";
+  bool valid = true;
+  if (third != 0) {
+    progress.Violation(block + ": third header word " + Hex(third) + ", not 0");
+    valid = false;
+  }
+  if (address < kBootBlockEnd) {
+    progress.Violation(block + " aims at the boot block");
+    valid = false;
+  }
+  if (address > flashSize || length > flashSize - address) {
+    progress.Violation(block + " leaves the flash");
+    valid = false;
+  }
+  return valid;
+}
+
+}  // namespace
 
 bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std::uint32_t idleMs, PeerLog& log) {
   if (link.ReadUntil(kLoadCommand) != LinkRead::Ok) return false;
@@ -107,6 +159,9 @@ bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std
   if (!SendPrompt(link, log, "\r\nErase flash ", kErasePrompt, "erase prompt")) return GoSilent(link, log);
   std::uint8_t range[8];
   if (ReadMessage(link, log, range, sizeof range, "erase range") != LinkRead::Ok) return false;
+  if (Word(range) != kLoaderBlockAddress || Word(range + 4) != kEraseLength)
+    progress.Violation("boot loader: erase range " + Hex(Word(range)) + " + " + Hex(Word(range + 4)) +
+                       ", not 0x40000 + 0xF40000");
   flash.Erase(Word(range), Word(range + 4));
   std::vector<std::uint8_t> block;
   for (std::uint32_t blocks = 0;; ++blocks) {
@@ -115,6 +170,8 @@ bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std
       if (!SendPrompt(link, log, "\r\nReady for download", 0, "download prompt")) return GoSilent(link, log);
       std::uint8_t reply[kDownloadReplyLength];
       if (ReadMessage(link, log, reply, sizeof reply, "download reply") != LinkRead::Ok) return false;
+      if (std::memcmp(reply, kDownloadReply, kDownloadReplyLength) != 0)
+        progress.Violation("boot loader: the reply to the download prompt is not \"B000FF\\n\"");
     }
     if (!SendPrompt(link, log, "\r\nBlock ", kBlockPrompt, "block prompt", number)) return GoSilent(link, log);
     std::uint8_t header[kBlockHeaderSize];
@@ -122,16 +179,17 @@ bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std
     LinkRead read = link.ReadExact(header, sizeof header, blocks > 0 ? idleMs : 0);
     if (read == LinkRead::Idle) {
       log.Note("no block header came: the image is in");
+      if (link.Pending(kAfterEndListenMs)) progress.Violation("boot loader: bytes after the end");
       return link.BytesReceived() > 0 && blocks > 0;
     }
     if (read != LinkRead::Ok) return false;
     log.Received("block header", number, sizeof header);
-    std::uint32_t address = Word(header);
     std::uint32_t length = Word(header + 4);
     if (length > kMaxBlockSize) return GoSilent(link, log);
+    const bool valid = BlockHeaderValid(header, flash.Size(), progress);
     block.resize(length);
     if (ReadHeldPiece(link, progress, log, block.data(), length, number, "block") != LinkRead::Ok) return false;
-    flash.Write(address, block.data(), length);
+    if (valid) flash.Write(Word(header), block.data(), length);
     ++progress.blocksWritten;
   }
 }

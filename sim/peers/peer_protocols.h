@@ -5,6 +5,10 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "sim/peers/link_peers.h"
 #include "sim/peers/peer_log.h"
@@ -31,11 +35,27 @@ constexpr std::uint32_t kMaxBlockSize = 0x100000;
 // The boot loader asks for the download reply before every this many blocks.
 constexpr std::uint32_t kDownloadPromptEvery = 4;
 
-// Counters the peer's owner reads, and the hold it moves, while the peer runs.
+// The boot block below the loader block: the boot loader never writes it.
+constexpr std::uint32_t kBootBlockEnd = 0x40000;
+// The erase range the PC sends at the start of a boot-loader download.
+constexpr std::uint32_t kEraseLength = 0xF40000;
+// How long the peer listens after the end for bytes the PC should not send.
+constexpr std::uint32_t kAfterEndListenMs = 100;
+
+// Counters and violations the peer's owner reads, and the hold it moves,
+// while the peer runs.
 struct PeerProgress {
   std::atomic<std::uint32_t> blocksWritten{0};
   std::atomic<std::uint64_t> holdAtPiece{kNever};
   std::atomic<std::uint64_t> heldAtPiece{0};
+  std::function<void(const std::string&)> onViolation;  // set before the peer starts
+
+  void Violation(const std::string& what);
+  std::vector<std::string> Violations() const;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::string> violations_;
 };
 
 // Flash address of loader piece `index` of `count`: the pieces before the

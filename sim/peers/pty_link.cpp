@@ -130,20 +130,29 @@ LinkRead PtyLink::ReadExact(std::uint8_t* buffer, std::uint32_t length, std::uin
   return LinkRead::Ok;
 }
 
-LinkRead PtyLink::ReadUntil(const char* pattern) {
+LinkRead PtyLink::ReadUntil(const char* pattern, std::uint64_t* skipped) {
   std::size_t length = std::strlen(pattern);
   std::size_t matched = 0;
+  std::uint64_t bytes = 0;
   while (matched < length) {
     std::uint8_t byte = 0;
     LinkRead result = ReadExact(&byte, 1);
     if (result != LinkRead::Ok) return result;
+    ++bytes;
     if (byte == static_cast<std::uint8_t>(pattern[matched])) {
       ++matched;
     } else {
       matched = byte == static_cast<std::uint8_t>(pattern[0]) ? 1 : 0;
     }
   }
+  if (skipped != nullptr) *skipped = bytes - length;
   return LinkRead::Ok;
+}
+
+bool PtyLink::Pending(std::uint32_t waitMs) {
+  if (master_ < 0 || dropped_) return false;
+  pollfd pfd{master_, POLLIN, 0};
+  return poll(&pfd, 1, static_cast<int>(waitMs)) > 0 && (pfd.revents & POLLIN) != 0;
 }
 
 bool PtyLink::WriteAll(const std::uint8_t* data, std::uint32_t length) {

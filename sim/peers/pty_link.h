@@ -28,8 +28,12 @@ class PtyLink {
   // Reads exactly `length` bytes. With `idleMs` non-zero, gives up (Idle)
   // when not one byte has come for that long (real milliseconds).
   LinkRead ReadExact(std::uint8_t* buffer, std::uint32_t length, std::uint32_t idleMs = 0);
-  // Reads until `pattern` has come (bytes before it are skipped).
-  LinkRead ReadUntil(const char* pattern);
+  // Reads until `pattern` has come (bytes before it are skipped and counted
+  // in `skipped` when given).
+  LinkRead ReadUntil(const char* pattern, std::uint64_t* skipped = nullptr);
+  // True when a byte has come that nobody has read yet, waiting up to
+  // `waitMs` real milliseconds for one (0: only what is there now).
+  bool Pending(std::uint32_t waitMs);
   // Sends one message (a noise byte first when the faults say so). Once the
   // peer has gone silent nothing is sent, and false is returned.
   bool SendMessage(const std::uint8_t* data, std::uint32_t length);

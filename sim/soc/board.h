@@ -41,6 +41,7 @@ struct Board {
   uint32_t memoryController = 0xAA000000;
   uint32_t uart3 = 0xA8050000;
   uint32_t osTimer = 0xA9000000;
+  uint32_t interruptController = 0xA9050000;
   uint32_t boardLatch = 0xA8700000;
   uint32_t latchShadow = 0x8C0202F8;
   uint32_t debugPort = 0xA8800FE0;

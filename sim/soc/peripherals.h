@@ -65,6 +65,14 @@ struct ResetController {
   std::map<uint32_t, uint32_t> registers;
 };
 
+// Interrupt controller: the HAL masks every source (ICMR = 0) when it stops
+// interrupt handling for the agent.
+inline constexpr uint32_t kIcmrOffset = 0x04;
+struct InterruptController {
+  std::map<uint32_t, uint32_t> registers;  // by offset
+  std::vector<RegisterWrite> writes;
+};
+
 // The write-only board latch. Reads are counted because the agent must
 // never rely on them (the value read is not the latch).
 struct BoardLatch {

@@ -42,59 +42,80 @@ void Soc::LoadBootState() {
   uart_.utsr0 = 0;
   uart_.transmitBusyUntilNs = 0;
   timer_.registers.clear();
+  interrupts_.registers.clear();
   flash_.ResetChips();
 }
 
 void Soc::RestartAfterReset() { LoadBootState(); }
 
+const char* BusDeviceName(BusDevice device) {
+  static const char* const kNames[kBusDeviceCount] = {
+      "flash", "memory", "uart", "timer", "interrupts", "reset", "latch", "debug", "ram", "none"};
+  return kNames[static_cast<int>(device)];
+}
+
+BusDevice Soc::DeviceAt(uint32_t address, uint32_t bytes) {
+  if (Inside(address, board_.flashWindow, flash_.SizeBytes())) return BusDevice::Flash;
+  if (Inside(address, board_.debugPort, kSingleRegisterBytes)) return BusDevice::DebugPort;
+  if (Inside(address, board_.boardLatch, kSingleRegisterBytes)) return BusDevice::BoardLatch;
+  if (FindRam(address, bytes)) return BusDevice::Ram;
+  const std::pair<uint32_t, BusDevice> blocks[] = {
+      {board_.memoryController, BusDevice::MemoryController},
+      {board_.uart3, BusDevice::Uart},
+      {board_.osTimer, BusDevice::OsTimer},
+      {board_.interruptController, BusDevice::InterruptController},
+      {board_.resetController, BusDevice::ResetController},
+  };
+  for (const auto& [base, device] : blocks)
+    if (Inside(address, base, kRegisterBlockBytes)) return device;
+  return BusDevice::None;
+}
+
 uint32_t Soc::Access(bool write, int bytes, uint32_t address, uint32_t value) {
   if (address % bytes != 0) throw BusFault("misaligned access at " + Hex(address));
   clock_.Tick();
-  bool timer = Inside(address, board_.osTimer, kRegisterBlockBytes);
+  const BusDevice device = DeviceAt(address, static_cast<uint32_t>(bytes));
+  ++stats_.perDevice[static_cast<int>(device)];
+  bool timer = device == BusDevice::OsTimer;
   bool traced = trace_on_ && (!timer || trace_timer_);
   if (write) {
     ++stats_.writes;
-    if (traced) trace_.push_back({true, static_cast<uint8_t>(bytes), address, value, clock_.NowNs()});
-    Dispatch(true, bytes, address, value);
+    if (traced) trace_.push_back({true, static_cast<uint8_t>(bytes), address, value, clock_.NowNs(), device});
+    Dispatch(device, true, bytes, address, value);
     return 0;
   }
   ++stats_.reads;
-  uint32_t result = Dispatch(false, bytes, address, 0);
-  if (traced) trace_.push_back({false, static_cast<uint8_t>(bytes), address, result, clock_.NowNs()});
+  uint32_t result = Dispatch(device, false, bytes, address, 0);
+  if (traced) trace_.push_back({false, static_cast<uint8_t>(bytes), address, result, clock_.NowNs(), device});
   return result;
 }
 
-uint32_t Soc::Dispatch(bool write, int bytes, uint32_t address, uint32_t value) {
-  if (Inside(address, board_.flashWindow, flash_.SizeBytes())) {
-    return FlashAccess(write, bytes, address - board_.flashWindow, value);
+uint32_t Soc::Dispatch(BusDevice device, bool write, int bytes, uint32_t address, uint32_t value) {
+  using Handler = uint32_t (Soc::*)(bool, uint32_t, uint32_t);
+  Handler handler = nullptr;
+  uint32_t base = 0;
+  switch (device) {
+    case BusDevice::Flash:
+      return FlashAccess(write, bytes, address - board_.flashWindow, value);
+    case BusDevice::DebugPort:
+      return DebugAccess(write, value);
+    case BusDevice::BoardLatch:
+      if (bytes != 4) throw BusFault("board latch takes 32-bit accesses only");
+      return LatchAccess(write, value);
+    case BusDevice::Ram:
+      ++stats_.ramAccesses;
+      return RamAccess(write, bytes, *FindRam(address, bytes), address, value);
+    case BusDevice::MemoryController: handler = &Soc::MemoryAccess; base = board_.memoryController; break;
+    case BusDevice::Uart: handler = &Soc::UartAccess; base = board_.uart3; break;
+    case BusDevice::OsTimer: handler = &Soc::TimerAccess; base = board_.osTimer; break;
+    case BusDevice::InterruptController: handler = &Soc::InterruptAccess; base = board_.interruptController; break;
+    case BusDevice::ResetController: handler = &Soc::ResetAccess; base = board_.resetController; break;
+    case BusDevice::None:
+      throw BusFault(std::string(write ? "write to " : "read from ") + Hex(address) + ": no device there");
   }
-  if (Inside(address, board_.debugPort, kSingleRegisterBytes)) return DebugAccess(write, value);
-  if (Inside(address, board_.boardLatch, kSingleRegisterBytes)) {
-    if (bytes != 4) throw BusFault("board latch takes 32-bit accesses only");
-    return LatchAccess(write, value);
-  }
-  if (RamBlock* block = FindRam(address, bytes)) {
-    ++stats_.ramAccesses;
-    return RamAccess(write, bytes, *block, address, value);
-  }
-  struct Block {
-    uint32_t base;
-    uint32_t (Soc::*handler)(bool, uint32_t, uint32_t);
-  };
-  const Block blocks[] = {
-      {board_.memoryController, &Soc::MemoryAccess},
-      {board_.uart3, &Soc::UartAccess},
-      {board_.osTimer, &Soc::TimerAccess},
-      {board_.resetController, &Soc::ResetAccess},
-  };
-  for (const Block& block : blocks) {
-    if (!Inside(address, block.base, kRegisterBlockBytes)) continue;
-    // On-chip registers are 32 bits wide and take word accesses only.
-    if (bytes != 4) throw BusFault("register at " + Hex(address) + " needs a 32-bit access");
-    return (this->*block.handler)(write, address - block.base, value);
-  }
-  throw BusFault(std::string(write ? "write to " : "read from ") + Hex(address) +
-                 ": no device there");
+  // On-chip registers are 32 bits wide and take word accesses only.
+  if (bytes != 4) throw BusFault("register at " + Hex(address) + " needs a 32-bit access");
+  return (this->*handler)(write, address - base, value);
 }
 
 uint32_t Soc::FlashAccess(bool write, int bytes, uint32_t offset, uint32_t value) {
@@ -108,6 +129,9 @@ uint32_t Soc::FlashAccess(bool write, int bytes, uint32_t offset, uint32_t value
 
 uint32_t Soc::MemoryAccess(bool write, uint32_t offset, uint32_t value) {
   if (!write) return memory_.Get(offset);
+  // Bank 0's bus width comes from a board pin (ROM_SEL) and reads back as
+  // the board wired it, whatever software writes.
+  if (offset == kMsc0Offset) value = (value & ~kMsc0Bank0Width16) | (board_.bootMsc0 & kMsc0Bank0Width16);
   memory_.registers[offset] = value;
   memory_.writes.push_back({offset, value});
   return 0;
@@ -173,6 +197,16 @@ uint32_t Soc::ResetAccess(bool write, uint32_t offset, uint32_t value) {
   return 0;
 }
 
+uint32_t Soc::InterruptAccess(bool write, uint32_t offset, uint32_t value) {
+  if (!write) {
+    auto it = interrupts_.registers.find(offset);
+    return it == interrupts_.registers.end() ? 0 : it->second;
+  }
+  interrupts_.registers[offset] = value;
+  interrupts_.writes.push_back({offset, value});
+  return 0;
+}
+
 uint32_t Soc::LatchAccess(bool write, uint32_t value) {
   if (!write) {
     // The latch cannot be read; the bus returns nothing useful.
@@ -211,6 +245,13 @@ Soc::RamBlock* Soc::FindRam(uint32_t address, uint32_t bytes) {
   return nullptr;
 }
 
+std::vector<Soc::RamView> Soc::RamRegions() {
+  std::vector<RamView> views;
+  for (RamBlock& block : ram_)
+    views.push_back({block.base, static_cast<uint32_t>(block.bytes.size()), block.bytes.data()});
+  return views;
+}
+
 void* Soc::RamPointer(uint32_t address) {
   RamBlock* block = FindRam(address, 1);
   return block ? block->bytes.data() + (address - block->base) : nullptr;
@@ -220,6 +261,20 @@ uint32_t Soc::LatchShadow() {
   RamBlock* block = FindRam(board_.latchShadow, 4);
   if (!block) throw BusFault("no RAM at the latch shadow");
   return RamAccess(false, 4, *block, board_.latchShadow, 0);
+}
+
+std::vector<std::string> Soc::Violations() const {
+  std::vector<std::string> found;
+  for (int i = 0; i < flash_.ChipCount(); ++i) {
+    const ChipCounters& c = flash_.Chip(i).Counters();
+    const std::string chip = "flash chip " + std::to_string(i) + ": ";
+    if (c.aborts) found.push_back(chip + std::to_string(c.aborts) + " command sequences aborted");
+    if (c.ignoredWhileBusy) found.push_back(chip + std::to_string(c.ignoredWhileBusy) + " writes ignored while busy");
+  }
+  if (flash_.BusCounters().partialWrites)
+    found.push_back("flash: " + std::to_string(flash_.BusCounters().partialWrites) +
+                    " writes narrower than a chip word");
+  return found;
 }
 
 void Soc::EnableTrace(bool on, bool includeTimerReads) {

@@ -11,7 +11,8 @@
 //   table, and RamPointer for RAM. Every access advances simulated time by
 //   Clock().AccessNs() and is counted in Stats(). An access to an address no
 //   device answers throws soc::BusFault (RamPointer returns nullptr instead).
-// - Flash: FlashBank behind the flash window; bus width from MSC0 bit 2;
+// - Flash: FlashBank behind the flash window; bus width from MSC0 bit 2,
+//   which the board sets (bootMsc0) and software cannot change;
 //   VPEN from board latch bit 0 (erase and program fail with SR.3 without it).
 // - OS timer: OSCR counts at 3,686,400 Hz of simulated time; SetOscr() starts
 //   it anywhere, e.g. just below the 32-bit wrap.
@@ -50,11 +51,29 @@ struct BusFault : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The devices on the bus, for counts and traces.
+enum class BusDevice {
+  Flash,
+  MemoryController,
+  Uart,
+  OsTimer,
+  InterruptController,
+  ResetController,
+  BoardLatch,
+  DebugPort,
+  Ram,
+  None,  // no device answers
+};
+inline constexpr int kBusDeviceCount = static_cast<int>(BusDevice::None) + 1;
+// Short names as the status shows them: "flash", "memory", "uart", ...
+const char* BusDeviceName(BusDevice device);
+
 struct BusStats {
   uint64_t reads = 0;
   uint64_t writes = 0;
   uint64_t timerReads = 0;
   uint64_t ramAccesses = 0;  // bus reads and writes of RAM (not via pointers)
+  uint64_t perDevice[kBusDeviceCount] = {};  // reads and writes by device
 };
 
 struct BusEvent {
@@ -63,6 +82,7 @@ struct BusEvent {
   uint32_t address;
   uint32_t value;
   uint64_t timeNs;
+  BusDevice device;
 };
 
 class Soc {
@@ -81,6 +101,15 @@ class Soc {
   // Host pointer to a RAM address, or nullptr when no RAM is there. The
   // pointer stays valid to the end of the RAM region.
   void* RamPointer(uint32_t address);
+  // The RAM regions with their host memory (an emulated core maps them).
+  struct RamView {
+    uint32_t base;
+    uint32_t bytes;
+    uint8_t* data;
+  };
+  std::vector<RamView> RamRegions();
+  // The device that answers at `address` (BusDevice::None when nothing does).
+  BusDevice DeviceAt(uint32_t address, uint32_t bytes = 1);
 
   const Board& BoardTable() const { return board_; }
   SimClock& Clock() { return clock_; }
@@ -89,6 +118,7 @@ class Soc {
   MemoryController& Memory() { return memory_; }
   Uart3& Uart() { return uart_; }
   ResetController& Reset() { return reset_; }
+  InterruptController& Interrupts() { return interrupts_; }
   BoardLatch& Latch() { return latch_; }
   DebugPort& Debug() { return debug_; }
   const BusStats& Stats() const { return stats_; }
@@ -103,10 +133,16 @@ class Soc {
   int FlashBusWidth() const { return (Msc0() & kMsc0Bank0Width16) ? 16 : 32; }
 
   void SetResetHook(std::function<void(Soc&)> hook) { reset_hook_ = std::move(hook); }
+  const std::function<void(Soc&)>& ResetHook() const { return reset_hook_; }
   // Boot state again: memory controller, latch (and its shadow), UART and
   // timer registers to the board's values, chips to read-array. Flash
   // contents, lock bits, RAM and simulated time stay.
   void RestartAfterReset();
+
+  // What a correct agent never causes: flash command sequences the chips
+  // aborted, writes they ignored while busy, writes narrower than a chip
+  // word. Empty after a clean run.
+  std::vector<std::string> Violations() const;
 
   void EnableTrace(bool on, bool includeTimerReads = false);
   const std::vector<BusEvent>& Trace() const { return trace_; }
@@ -119,12 +155,13 @@ class Soc {
   };
 
   uint32_t Access(bool write, int bytes, uint32_t address, uint32_t value);
-  uint32_t Dispatch(bool write, int bytes, uint32_t address, uint32_t value);
+  uint32_t Dispatch(BusDevice device, bool write, int bytes, uint32_t address, uint32_t value);
   uint32_t FlashAccess(bool write, int bytes, uint32_t offset, uint32_t value);
   uint32_t MemoryAccess(bool write, uint32_t offset, uint32_t value);
   uint32_t UartAccess(bool write, uint32_t offset, uint32_t value);
   uint32_t TimerAccess(bool write, uint32_t offset, uint32_t value);
   uint32_t ResetAccess(bool write, uint32_t offset, uint32_t value);
+  uint32_t InterruptAccess(bool write, uint32_t offset, uint32_t value);
   uint32_t LatchAccess(bool write, uint32_t value);
   uint32_t DebugAccess(bool write, uint32_t value);
   uint32_t RamAccess(bool write, int bytes, RamBlock& block, uint32_t address, uint32_t value);
@@ -138,6 +175,7 @@ class Soc {
   Uart3 uart_;
   OsTimerRegisters timer_;
   ResetController reset_;
+  InterruptController interrupts_;
   BoardLatch latch_;
   DebugPort debug_;
   std::vector<RamBlock> ram_;

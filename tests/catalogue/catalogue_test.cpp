@@ -17,7 +17,8 @@ using wizard::SlotCapacity;
 
 class Catalogue : public ::testing::Test {
  protected:
-  void SetUp() override { wizard::LoadTextCatalogue(); }
+  // English, whatever the locale of the machine running the tests.
+  void SetUp() override { wizard::LoadTextCatalogueFor(0, platform::LoadText); }
 };
 
 TEST(CatalogueSlots, HundredThirtySlotsInIdOrderWithTheirCapacities) {
@@ -91,7 +92,7 @@ TEST(LoadTextCatalogueFor, AsksEachSlotWithItsCapacityAndKeepsExactFits) {
   EXPECT_EQ(std::strlen(Slot(11048)), 19u);  // capacity 20: one too long, cut
   EXPECT_EQ(std::strlen(Slot(11035)), 99u);
   EXPECT_STREQ(Slot(11012), "xxx");
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
 }
 
 TEST_F(Catalogue, TitleKeepsItsLeadingBlank) {
@@ -145,7 +146,7 @@ TEST_F(Catalogue, DescribedTextsNameTheirDurations) {
 
 TEST_F(Catalogue, SlotAddressesStayValidAcrossReloads) {
   const char* before = Slot(11012);
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
   EXPECT_EQ(Slot(11012), before);
   EXPECT_STREQ(before, "Next");
 }

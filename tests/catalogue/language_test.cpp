@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "platform/text_resources.h"
 #include "wizard/catalogue.h"
 
 namespace {
@@ -65,31 +66,39 @@ TEST(BlockStringId, EnglishOnlySlotsHaveNoTextInOtherBlocks) {
 }
 
 std::map<int, int> asked;  // string id -> capacity
+// Answers "de<id>" for the German block and "en<id>" for the English one;
+// string 12012 is missing, as a string of an incomplete block would be.
 int GermanLoader(int id, char* buffer, int capacity) {
   asked[id] = capacity;
-  std::string text = "de" + std::to_string(id);
+  std::string text = id == 12012 ? "" : (id >= kGermanBlock ? "de" : "en") + std::to_string(id);
   std::snprintf(buffer, static_cast<std::size_t>(capacity), "%s", text.c_str());
   return static_cast<int>(text.size());
 }
 
-TEST(LoadTextCatalogueFor, GermanIdentifierLoadsTheGermanBlockAndLeavesEnglishOnlySlotsEmpty) {
+TEST(LoadTextCatalogueFor, GermanFillsFromItsBlockAndTheEnglishBlockStandsInForTheRest) {
   asked.clear();
   LoadTextCatalogueFor(0x0407, GermanLoader);
-  EXPECT_EQ(asked.size(), 130u - 14u);
-  EXPECT_STREQ(Slot(11012), "de12012");
   EXPECT_STREQ(Slot(11018), "de12032");
   EXPECT_STREQ(Slot(11140), "de12141");
   EXPECT_STREQ(Slot(11035), "de12035");
-  EXPECT_STREQ(Slot(11160), "");
-  EXPECT_EQ(asked.count(12160), 0u);
-  LoadTextCatalogue();
-  EXPECT_STREQ(Slot(11160),
-               "Important: Please be sure to select the correct connection type. Making an "
-               "incorrect selection may damage your Lumo Pocket PC.");
+  // English-only slots are never blank: the red note of 158, the texts of 161.
+  for (int id : {11160, 11037, 11038, 11135, 11166}) {
+    EXPECT_EQ(Slot(id), "en" + std::to_string(id));
+    EXPECT_EQ(asked.count(id + 1000), 0u) << id;  // and their German ids are not asked for
+    EXPECT_EQ(asked[id], SlotCapacity(id));
+  }
+  EXPECT_STREQ(Slot(11012), "en11012");  // missing from the block
+  EXPECT_EQ(asked.size(), 116u + 15u);  // the German ids, then 14 + 1 English stand-ins
+  // The English block is read alone.
+  asked.clear();
+  LoadTextCatalogueFor(0, GermanLoader);
+  EXPECT_EQ(asked.size(), 130u);
+  EXPECT_STREQ(Slot(11012), "en11012");
+  LoadTextCatalogueFor(0, platform::LoadText);
 }
 
 TEST(LanguageDisplayName, FolderNamesMapToTheirSlotsWhateverTheirCase) {
-  LoadTextCatalogue();
+  LoadTextCatalogueFor(0, platform::LoadText);
   const std::map<std::string, std::string> names = {
       {"French", "French"},     {"FRENCH", "French"},
       {"german", "German"},     {"Italian", "Italian"},

@@ -34,9 +34,12 @@ struct AgentRig {
   hosted::ScopedServices services;
 };
 
+// `board` with other chips; one chip sits on a 16-bit bank 0, two on a
+// 32-bit one (the board's pin sets the width).
 inline soc::Board BoardWith(soc::Board board, uint16_t device, int chips) {
   board.flash.deviceCode = device;
   board.flash.chips = chips;
+  board.bootMsc0 = chips == 1 ? board.bootMsc0 | soc::kMsc0Bank0Width16 : board.bootMsc0 & ~soc::kMsc0Bank0Width16;
   return board;
 }
 

@@ -7,6 +7,7 @@
 #include "agent_rig.h"
 #include "loader/install.h"
 #include "resources/agent_strings.h"
+#include "platform/services.h"
 #include "startup/windows_phase.h"
 
 namespace {
@@ -53,6 +54,27 @@ class AgentRun : public ::testing::Test {
   int returned = -1;
 };
 
+// The handheld's HAL refuses requests with an unknown code or the wrong
+// sizes, and says which; the agent's own requests pass (see below).
+TEST_F(AgentRun, HalRefusesMalformedRequests) {
+  Start5800();
+  uint8_t record[84];
+  const uint16_t selector = 0x1000;
+  const uint32_t zero = 0;
+  char16_t name[64];
+  EXPECT_FALSE(devos::KernelIoControl(kIoctlHalInformation, &selector, sizeof selector, record, 80));
+  EXPECT_FALSE(devos::KernelIoControl(kIoctlHalInformation, &zero, sizeof zero, record, sizeof record));
+  EXPECT_FALSE(devos::KernelIoControl(kIoctlStopInterrupts, &zero, 2, nullptr, 0));
+  EXPECT_FALSE(devos::KernelIoControl(kIoctlStopInterrupts, &zero, sizeof zero, record, sizeof record));
+  EXPECT_FALSE(devos::KernelIoControl(kIoctlHalLanguageName, &zero, sizeof zero, name, sizeof name));
+  EXPECT_FALSE(devos::KernelIoControl(kIoctlHalLanguageName, nullptr, 0, name, 4));
+  EXPECT_FALSE(devos::KernelIoControl(0x01010199, nullptr, 0, nullptr, 0));
+  EXPECT_EQ(rig->handheld.violations.size(), 7u);
+  EXPECT_FALSE(rig->handheld.interruptsStopped);
+  EXPECT_TRUE(devos::KernelIoControl(kIoctlHalInformation, &selector, sizeof selector, record, sizeof record));
+  EXPECT_EQ(rig->handheld.violations.size(), 7u);
+}
+
 TEST_F(AgentRun, UsbUpgradeOnModel5800) {
   Start5800();
   ASSERT_TRUE(Run(kUsbCommand));
@@ -72,6 +94,9 @@ TEST_F(AgentRun, UsbUpgradeOnModel5800) {
   EXPECT_EQ(rig->handheld.openHandles, 0);
   EXPECT_EQ(System(), "2 Program start\n\nPetrel 5800\nClose Ras\n");
   EXPECT_EQ(Port(), "Begin \r\nGet ABX OK!!\r\ninterrupts off\r\n");
+  // Nothing a handheld would refuse: HAL requests, flash command sequences.
+  EXPECT_EQ(rig->handheld.violations, std::vector<std::string>{});
+  EXPECT_EQ(rig->soc.Violations(), std::vector<std::string>{});
 }
 
 TEST_F(AgentRun, UsbNoticeFillsTheScreen) {

@@ -57,6 +57,24 @@ TEST_F(DeviceFiles, StagingOverATargetThatCannotBeMovedFailsAndKeepsIt) {
   EXPECT_EQ(DeviceFile(u"\\Windows\\tool.exe"), "old");
 }
 
+// Every real caller stages into "\Temp\" + name, so the side path is the
+// target itself: the target is replaced whole, or left as it was.
+TEST_F(DeviceFiles, StagingOverAnExistingTempFileReplacesItWholeOrNotAtAll) {
+  PutDeviceFile(u"\\Temp\\backup.exe", "old");
+  std::string source = PcFile("backup.exe", std::string(9000, 'n'));
+  ASSERT_EQ(wizard::StageFileOnDevice(source.c_str(), "\\Temp\\backup.exe", "backup.exe"), 1);
+  EXPECT_EQ(DeviceFile(u"\\Temp\\backup.exe"), std::string(9000, 'n'));
+  EXPECT_TRUE(DeviceAttributes(u"\\Temp\\backup.exe") & handheld::kAttrHidden);
+  EXPECT_FALSE(DeviceHas(u"\\Temp\\backup.exe.new~"));
+  EXPECT_FALSE(DeviceHas(u"\\Temp\\backup.exe.old~"));
+
+  std::string other = PcFile("other.exe", "newer");
+  Change([](handheld::HandheldState& s) { s.faults.failCalls.insert("CeMoveFile"); });
+  EXPECT_EQ(wizard::StageFileOnDevice(other.c_str(), "\\Temp\\backup.exe", "backup.exe"), 0);
+  EXPECT_EQ(DeviceFile(u"\\Temp\\backup.exe"), std::string(9000, 'n'));
+  EXPECT_FALSE(DeviceHas(u"\\Temp\\backup.exe.new~"));
+}
+
 TEST_F(DeviceFiles, AnEmptyFileStagesAndAMissingOneDoesNot) {
   std::string empty = PcFile("empty.bin", "");
   ASSERT_EQ(wizard::StageFileOnDevice(empty.c_str(), "\\Temp\\empty.bin", "empty.bin"), 1);

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/remote_api.h"
 #include "wizard/wizard_state.h"
+#include "violations.h"
 
 namespace identifytest {
 
@@ -61,6 +62,8 @@ void SimWorld::SetUp() {
 }
 
 void SimWorld::TearDown() {
+  // The wizard never does what a handheld would refuse.
+  if (hh) EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
   rapi::CeRapiUninit();
   ui.reset();
   service->Stop();

@@ -2,9 +2,11 @@
 // number, the language table, short and missing files, and the header writer
 // read back by the parser.
 #include "image/image_file.h"
+#include "image/image_check.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -105,6 +107,8 @@ TEST_F(ImageFileTest, VersionNumbers) {
   EXPECT_EQ(wizard::VersionNumber("V1.4"), 0.0f);   // nothing to read
   EXPECT_EQ(wizard::VersionNumber("+2."), 2.0f);
   EXPECT_EQ(wizard::VersionNumber("-1"), -1.0f);
+  EXPECT_EQ(wizard::VersionNumber("--14"), 0.0f);   // two signs: no number, as strtod reads it
+  EXPECT_EQ(wizard::VersionNumber("+-1"), 0.0f);
   EXPECT_EQ(wizard::VersionNumber("9e99"), std::numeric_limits<float>::infinity());
   EXPECT_EQ(wizard::VersionNumber("1e-9"), 1e-9f);
 }
@@ -205,7 +209,15 @@ TEST_F(ImageFileTest, WrittenHeaderReadsBackAndMatchesItsChecksum) {
 TEST_F(ImageFileTest, HeaderFieldsOfUnusualLengthStayInTheirPlaces) {
   std::string shortFields = wizard::FormatImageHeader("LUMO", "EN", "1.4", 0);
   ASSERT_EQ(shortFields.size(), 32u);
-  EXPECT_EQ(shortFields.substr(0, 19), "LUMO------EN--1.4--");
+  EXPECT_EQ(shortFields.substr(0, 19), std::string("LUMO\0\0\0\0\0-EN\0-1.4\0-", 19));
+  // The reader takes the padded fields back as the short texts.
+  std::uint8_t bytes[wizard::kImageHeaderSize];
+  std::memcpy(bytes, shortFields.data(), sizeof bytes);
+  wizard::ImageHeaderRecord read;
+  wizard::ParseImageHeader(bytes, read);
+  EXPECT_STREQ(read.ImageModelID, "LUMO");
+  EXPECT_STREQ(read.ImageLang, "EN");
+  EXPECT_STREQ(read.ImageVersion, "1.4");
   std::string longFields = wizard::FormatImageHeader("LUMO58001XYZ", "ENGL", "1.411", 0);
   ASSERT_EQ(longFields.size(), 32u);
   EXPECT_EQ(longFields.substr(0, 19), "LUMO58001-ENG-1.41-");
@@ -213,6 +225,71 @@ TEST_F(ImageFileTest, HeaderFieldsOfUnusualLengthStayInTheirPlaces) {
   std::uint16_t sum = wizard::AddToChecksum(0, shortFields.data(), wizard::kSummedHeaderBytes);
   std::string text = shortFields.substr(19, shortFields.find('-', 19) - 19);
   EXPECT_TRUE(wizard::ChecksumMatches(text.c_str(), sum));
+}
+
+}  // namespace
+
+namespace {
+
+// A running sum of 0x00A7 over header bytes 0..17 and the payload is written
+// as "a7" and eleven "-".
+TEST(ImageHeaderText, SumA7IsTwoDigitsAndElevenDashes) {
+  std::string bare = wizard::FormatImageHeader("LUMO-5800", "ENG", "1.41", 0);
+  std::uint16_t headerSum = wizard::AddToChecksum(0, bare.data(), wizard::kSummedHeaderBytes);
+  std::uint16_t payloadSum = static_cast<std::uint16_t>(0x00A7 - headerSum);
+  std::string header = wizard::FormatImageHeader("LUMO-5800", "ENG", "1.41", payloadSum);
+  EXPECT_EQ(header, "LUMO-5800-ENG-1.41-a7-----------");
+}
+
+class ImageCheckTest : public ::testing::Test {
+ protected:
+  // A sound image of `blocks` 256 KB blocks.
+  std::string WriteImage(std::uint32_t blocks, const char* model = "LUMO-5800") {
+    std::string payload(blocks * wizard::kImageBlockBytes, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 31 + (i >> 12));
+    std::string header = wizard::FormatImageHeader(
+        model, "ENG", "1.41", wizard::AddToChecksum(0, payload.data(), payload.size()));
+    std::string path = folder_ / "image.nbf";
+    std::ofstream(path, std::ios::binary) << header << payload;
+    return path;
+  }
+  f3test::TempFolder folder_;
+};
+
+TEST_F(ImageCheckTest, ASoundImageAndEachWayItCanBeWrong) {
+  std::string path = WriteImage(2);
+  wizard::ImageCheck check = wizard::CheckImageFile(path.c_str());
+  EXPECT_TRUE(check.Sound());
+  EXPECT_EQ(check.payloadBytes, 2u * wizard::kImageBlockBytes);
+  EXPECT_EQ(check.stored, check.computed);
+  EXPECT_STREQ(check.header.ImageModelID, "LUMO-5800");
+
+  // One payload byte changed after the header was written.
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(32 + 70000);
+  file.put('\x7f');
+  file.close();
+  check = wizard::CheckImageFile(path.c_str());
+  EXPECT_FALSE(check.Sound());
+  ASSERT_EQ(check.problems.size(), 1u);
+  EXPECT_NE(check.problems[0].find("does not match"), std::string::npos);
+
+  // A payload that is not whole blocks, and one that is too small.
+  std::string ragged = WriteImage(2);
+  std::ofstream(ragged, std::ios::binary | std::ios::app) << "x";
+  EXPECT_FALSE(wizard::CheckImageFile(ragged.c_str()).Sound());
+  EXPECT_FALSE(wizard::CheckImageFile(WriteImage(1).c_str()).Sound());
+
+  // A header never written (zeros) does not parse.
+  std::string zeros = folder_ / "zeros.nbf";
+  std::ofstream(zeros, std::ios::binary) << std::string(32 + 2 * wizard::kImageBlockBytes, '\0');
+  check = wizard::CheckImageFile(zeros.c_str());
+  EXPECT_FALSE(check.Sound());
+  EXPECT_GE(check.problems.size(), 3u);
+
+  // A short model, NUL-padded by the writer, is sound.
+  EXPECT_TRUE(wizard::CheckImageFile(WriteImage(2, "LUMO").c_str()).Sound());
+  EXPECT_FALSE(wizard::CheckImageFile((folder_ / "absent.nbf").c_str()).opened);
 }
 
 }  // namespace

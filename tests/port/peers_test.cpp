@@ -1,6 +1,9 @@
 // The simulated handheld's link peers, driven by a PC side built from the
 // port layer: the loader protocol and the boot loader protocol written out
 // step by step, then the faults.
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -105,7 +108,13 @@ TEST_F(PeerTest, SerialLoaderWritesImageAndRestarts) {
   EXPECT_EQ(restarts_, 1);
   EXPECT_EQ(peer->Status().blocksWritten, 6u);
   ExpectFlashHolds(payload, kBlock);
-  // After the restart the loader has left the link.
+  EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
+  // The handheld restarted, but a serial cable stays plugged in: the PC's
+  // port stays open on a quiet line, its reader still running, until the PC
+  // closes it or the peer is stopped.
+  EXPECT_FALSE(Eventually([] { return !wizard::ReaderReady; }, 300));
+  EXPECT_TRUE(std::filesystem::exists(peer->LinkPath()));
+  peer->Stop();
   EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
 }
 
@@ -118,6 +127,7 @@ TEST_F(PeerTest, UsbLoaderWritesImageAndRestarts) {
   SendImageToLoader(payload);
   ASSERT_TRUE(peer->WaitRestarted(5000));
   ExpectFlashHolds(payload, kBlock);
+  EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
 }
 
 TEST_F(PeerTest, BootLoaderFollowsItsPromptsAndRestartsWhenThePcIsDone) {
@@ -164,6 +174,141 @@ TEST_F(PeerTest, BootLoaderFollowsItsPromptsAndRestartsWhenThePcIsDone) {
   ExpectFlashHolds(payload, kBlock);
   // The erase covered the rest of the flash beyond the image.
   EXPECT_EQ(flash_.bytes[kFlashSize - 1], 0xFF);
+  EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
+}
+
+// What a PC double sends out of turn or out of range: the peer names it.
+struct Slip {
+  const char* what;
+  std::function<void()> pc;  // the PC's side, with the slip in it
+  const char* recorded;      // part of the violation the peer records
+};
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST_F(PeerTest, LoaderRecordsEverySlipOfThePc) {
+  const Bytes piece(kPiece, 0x5A);
+  const std::uint32_t loaderBlockOnly = 2 * kPiece;
+  const Slip slips[] = {
+      {"bytes before the wake-up", [] { PcSend(Bytes{'x', 'y', 'A'}); }, "2 bytes before the wake-up"},
+      {"the length with the wake-up", [&] { PcSend(Join({Bytes{'A'}, Word(loaderBlockOnly)})); },
+       "the length came before the 05 00 answer"},
+      {"a piece with the length",
+       [&] {
+         PcSend(Bytes{'A'});
+         ASSERT_TRUE(AwaitMessage(0, 0x05));
+         PcSend(Join({Word(loaderBlockOnly), piece}));
+       },
+       "piece 1 came before its request"},
+      {"a byte after the last piece",
+       [&] {
+         PcSend(Bytes{'A'});
+         ASSERT_TRUE(AwaitMessage(0, 0x05));
+         wizard::ClearReceiveMessage();
+         PcSend(Word(loaderBlockOnly));
+         ASSERT_TRUE(AwaitMessage(0, 0x04));
+         wizard::ClearReceiveMessage();
+         PcSend(piece);
+         ASSERT_TRUE(AwaitMessage(0, 0x04));
+         PcSend(Join({piece, Bytes{'Z'}}));
+       },
+       "bytes after the last piece"},
+      {"a length beyond the flash",
+       [&] {
+         PcSend(Bytes{'A'});
+         ASSERT_TRUE(AwaitMessage(0, 0x05));
+         PcSend(Word(kFlashSize - kBlock + kPiece));
+       },
+       "is more than the flash takes"},
+  };
+  for (const Slip& slip : slips) {
+    SCOPED_TRACE(slip.what);
+    auto peer = Start(peers::PeerKind::SerialLoader);
+    ASSERT_EQ(wizard::StartMessageLink(), 1);
+    wizard::ClearReceiveMessage();
+    slip.pc();
+    ASSERT_TRUE(Eventually([&] { return !peer->Status().violations.empty(); }));
+    const std::vector<std::string> violations = peer->Status().violations;
+    EXPECT_EQ(violations.size(), 1u);
+    EXPECT_NE(violations[0].find(slip.recorded), std::string::npos) << violations[0];
+    peer->Stop();
+    wizard::ShutDownLink();
+  }
+}
+
+// The boot loader path with one thing wrong: the erase range, the first
+// block's header, or the reply to the download prompt (after four blocks).
+struct BootLoaderPc {
+  std::uint32_t eraseAddress = kBlock;
+  std::uint32_t eraseLength = 0xF40000;
+  std::uint32_t firstAddress = kBlock;
+  std::uint32_t firstThirdWord = 0;
+  Bytes reply = {'B', '0', '0', '0', 'F', 'F', '\n'};
+};
+
+void DriveBootLoader(const BootLoaderPc& pc, std::uint32_t blocks) {
+  wizard::ClearReceiveBuffer();
+  ASSERT_TRUE(PcSend(Bytes{'l', '\r'}));
+  for (std::uint32_t sent = 0; sent < blocks;) {
+    ASSERT_TRUE(Eventually([] {
+      return wizard::ReceiveBuffer.ContainsByte(0x01) || wizard::ReceiveBuffer.ContainsByte(0x02) ||
+             wizard::ReceiveBuffer.ContainsText("download");
+    }));
+    if (wizard::ReceiveBuffer.ContainsByte(0x01)) {
+      wizard::ClearReceiveBuffer();
+      ASSERT_TRUE(PcSend(Join({Word(pc.eraseAddress), Word(pc.eraseLength)})));
+    } else if (wizard::ReceiveBuffer.ContainsByte(0x02)) {
+      wizard::ClearReceiveBuffer();
+      const bool first = sent == 0;
+      ASSERT_TRUE(PcSend(Join({Word(first ? pc.firstAddress : kBlock * (sent + 1)), Word(kBlock),
+                               Word(first ? pc.firstThirdWord : 0), Bytes(kBlock, 0x3C)})));
+      ++sent;
+    } else {
+      wizard::ClearReceiveBuffer();
+      ASSERT_TRUE(PcSend(pc.reply));
+    }
+  }
+}
+
+TEST_F(PeerTest, BootLoaderRecordsEverySlipOfThePc) {
+  struct Case {
+    const char* what;
+    BootLoaderPc pc;
+    std::uint32_t blocks;
+    const char* recorded;
+  };
+  BootLoaderPc wrongRange, thirdWord, bootBlock, outside, wrongReply;
+  wrongRange.eraseLength = 0x100000;
+  thirdWord.firstThirdWord = 1;
+  bootBlock.firstAddress = 0;
+  outside.firstAddress = kFlashSize;
+  wrongReply.reply = {'B', '0', '0', '0', 'F', 'E', '\n'};
+  const Case cases[] = {
+      {"erase range", wrongRange, 1, "erase range 0x40000 + 0x100000"},
+      {"third header word", thirdWord, 1, "third header word 0x1"},
+      {"block in the boot block", bootBlock, 1, "aims at the boot block"},
+      {"block beyond the flash", outside, 1, "leaves the flash"},
+      {"download reply", wrongReply, 5, "reply to the download prompt"},
+  };
+  wizard::Wizard.Critical = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto peer = Start(peers::PeerKind::BootLoader);
+    ASSERT_EQ(wizard::StartBootLoaderLink(), 1);
+    DriveBootLoader(c.pc, c.blocks);
+    ASSERT_TRUE(Eventually([&] { return !peer->Status().violations.empty(); }));
+    const std::vector<std::string> violations = peer->Status().violations;
+    EXPECT_EQ(violations.size(), 1u);
+    EXPECT_NE(violations[0].find(c.recorded), std::string::npos) << violations[0];
+    peer->Stop();
+    wizard::ShutDownLink();
+  }
+  // The block aimed at the boot block was not written.
+  for (std::uint32_t i = 0; i < kBlock; ++i) ASSERT_EQ(flash_.bytes[i], 0xEE) << i;
 }
 
 TEST_F(PeerTest, NoiseByteBeforeTheReadyAnswer) {

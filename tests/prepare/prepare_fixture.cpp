@@ -16,6 +16,7 @@
 #include "image/image_file.h"
 #include "port/port.h"
 #include "port/transfer_log.h"
+#include "violations.h"
 
 namespace preparetest {
 
@@ -108,6 +109,9 @@ void PrepareTest::TearDown() {
   wizard::ShutDownLink();
   translog::EndSession("test ended");
   if (peer) peer->Stop();
+  // The wizard never does what a handheld would refuse.
+  if (peer) EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
+  if (hh) EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
   rapi::CeRapiUninit();
   ui.reset();
   service->Stop();

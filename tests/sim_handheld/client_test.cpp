@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "distribution.h"
 #include "handheld.h"
 #include "platform/clock.h"
 #include "platform/remote_api.h"
@@ -104,8 +105,10 @@ TEST_F(ClientTest, StagesProbesAndListsLikeTheWizard) {
                                          rapi::kAttributeHidden);
   ASSERT_NE(file, rapi::kInvalidHandle);
   std::uint32_t written = 0;
-  ASSERT_TRUE(rapi::CeWriteFile(file, "MZ", 2, &written));
-  EXPECT_EQ(written, 2u);
+  const std::string program = handheld::DistributedProgramText("GetType.exe");
+  const auto length = static_cast<std::uint32_t>(program.size());
+  ASSERT_TRUE(rapi::CeWriteFile(file, program.data(), length, &written));
+  EXPECT_EQ(written, length);
   ASSERT_TRUE(rapi::CeCloseHandle(file));
   ASSERT_TRUE(rapi::CeCreateProcess(probe.c_str(), u"", nullptr));
 

@@ -18,6 +18,11 @@ namespace {
 
 const std::string kProgram = HANDHELD_SIM_PROGRAM;
 
+std::string ReadText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = simtest::ReadHostFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 std::uint16_t FreePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -126,6 +131,28 @@ TEST_F(DaemonTest, CommandsRefuseBadInput) {
   EXPECT_NE(Sim("mode " + dir + " sleeping"), 0);
   EXPECT_NE(Sim("power " + dir + " solar"), 0);
   EXPECT_EQ(Sim("stop " + dir), 0);  // nothing running: nothing to do
+}
+
+// A mistyped option or command is refused before anything is made: a typo in
+// --flash-mb must not silently give the default flash.
+TEST_F(DaemonTest, UnknownOptionsAndCommandsAreRefusedWithTheirName) {
+  const std::string fresh = scratch.Path() + "/fresh";
+  const std::string err = scratch.Path() + "/err";
+  EXPECT_NE(simtest::Run(kProgram + " create " + fresh + " --no-such-option 5 2>" + err), 0);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_NE(ReadText(err).find("--no-such-option"), std::string::npos);
+  EXPECT_NE(simtest::Run(kProgram + " create " + fresh + " --flash-mbb 64 2>/dev/null"), 0);
+  EXPECT_NE(simtest::Run(kProgram + " create " + fresh + " extra 2>/dev/null"), 0);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_NE(simtest::Run(kProgram + " serve " + fresh + " --agent-cpu sparc 2>/dev/null"), 0);
+  EXPECT_NE(simtest::Run(kProgram + " creat " + fresh + " 2>" + err), 0);
+  EXPECT_NE(ReadText(err).find("creat"), std::string::npos);
+
+  const std::string out = scratch.Path() + "/out";
+  ASSERT_EQ(simtest::Run(kProgram + " --help >" + out), 0);
+  const std::string usage = ReadText(out);
+  for (const char* command : {"create DIR", "serve DIR", "--takeover FILE", "--agent-cpu arm|host", "status DIR"})
+    EXPECT_NE(usage.find(command), std::string::npos) << command;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "distribution.h"
+#include "programs.h"
 #include "rom_image.h"
 #include "sim_test_support.h"
 
@@ -56,6 +57,9 @@ TEST(Distribution, WritesAValidImageAndTheSupportFiles) {
   EXPECT_EQ(std::string(modules.begin(), modules.end()), "LumoToday.dll\r\nLumoKeys.dll\r\nLumoBattery.dll\r\n$\r\n");
   for (const char* name : {"GetType.exe", "backup.exe", "SetSystemTime.dll", "Devflash.exe", "readme.doc"})
     EXPECT_TRUE(std::filesystem::exists(out.Path() + "/French/" + name)) << name;
+  // The handheld starts backup.exe only from a whole copy of this file.
+  const std::vector<std::uint8_t> backup = simtest::ReadHostFile(out.Path() + "/French/backup.exe");
+  EXPECT_EQ(std::string(backup.begin(), backup.end()), ProgramFileText("backup.exe"));
   EXPECT_EQ(std::filesystem::file_size(out.Path() + "/French/flash_usb.nb"), kLoaderFileSize);
   EXPECT_EQ(std::filesystem::file_size(out.Path() + "/French/flash_serial.nb"), kLoaderFileSize);
 }

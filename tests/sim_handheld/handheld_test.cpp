@@ -9,6 +9,7 @@
 #include "programs.h"
 #include "wire/rapi_protocol.h"
 #include "sim_test_support.h"
+#include "violations.h"
 
 using namespace handheld;
 
@@ -83,7 +84,15 @@ TEST_F(HandheldTest, AssetFileReportsTheRomNowInFlash) {
 }
 
 TEST_F(HandheldTest, ProbeWritesFlashSizeUnlessFaulted) {
+  // A damaged copy (here one byte) does not start, and the handheld says why.
   ASSERT_TRUE(hh->WriteDeviceFile(u"\\Temp\\GetType.exe", {'x'}));
+  EXPECT_EQ(Start(u"\\Temp\\GetType.exe"), RAPI_ERROR_BAD_EXE_FORMAT);
+  const std::vector<std::string> violations = handheld::LoadViolations(hh->Folder());
+  ASSERT_EQ(violations.size(), 1u);
+  EXPECT_NE(violations[0].find("GetType.exe is not the distribution's file"), std::string::npos) << violations[0];
+
+  const std::string intact = handheld::DistributedProgramText("GetType.exe");
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Temp\\GetType.exe", std::vector<std::uint8_t>(intact.begin(), intact.end())));
   ASSERT_EQ(Start(u"\\Temp\\GetType.exe"), 0u);
   std::vector<std::uint8_t> type;
   ASSERT_TRUE(hh->ReadDeviceFile(u"\\temp\\type.dat", type));
@@ -220,6 +229,20 @@ TEST_F(HandheldTest, SetSysTimeSetsClockAndZoneFromTheBlock) {
   EXPECT_EQ(hh->State().clockOffsetMs, before);
 }
 
+// The names come from the PC: a line break in one must not end its line in
+// state.txt, where "mode=off" would switch the handheld off.
+TEST_F(HandheldTest, ZoneNamesWithLineBreaksAreKeptWhole) {
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Windows\\SetSystemTime.dll", {'x'}));
+  std::int32_t result = -1;
+  std::vector<std::uint8_t> output;
+  const std::string name = "A\nmode=off\r\\n";
+  hh->Invoke(u"SetSystemTime.dll", u"SetSysTime", ClockBlock(2031, 3, 4, 5, 6, 0, name), result, output);
+  ASSERT_EQ(result, RAPI_S_OK);
+  const HandheldState state = hh->State();
+  EXPECT_EQ(state.tzStandardName, name);
+  EXPECT_EQ(state.mode, Mode::WinCE);
+}
+
 TEST_F(HandheldTest, InvokeNeedsTheLibraryOnTheHandheld) {
   std::int32_t result = 0;
   std::vector<std::uint8_t> output;
@@ -256,9 +279,12 @@ TEST(HandheldState, TextFormatRoundTripsAndToleratesDamage) {
   s.tzBlock = {0, 1, 0xFE, 0xFF};
   s.faults.noStart = {"gettype.exe", "backup.exe"};
   s.faults.noAnswer = true;
+  s.faults.backupStallAfterChunks = 3;
+  s.faults.backupShortChunk = 5;
   HandheldState back;
   ParseState(FormatState(s), back);
   EXPECT_EQ(FormatState(back), FormatState(s));
+  EXPECT_EQ(back.faults.backupShortChunk, 5u);
   HandheldState damaged;
   ParseState("battery_percent=lots\nmode=sideways\npower=battery\n", damaged);
   EXPECT_EQ(damaged.batteryPercent, 100u);

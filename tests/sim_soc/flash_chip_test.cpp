@@ -1,6 +1,9 @@
 // The flash chips as the processor sees them through the flash window.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "sim/soc/soc.h"
 
 namespace {
@@ -43,15 +46,18 @@ class TwoChips : public ::testing::Test {
 };
 
 TEST(FlashIdentify, TwoChipsAnswerOnlyOnTheirOwnBusWidth) {
-  Soc soc(soc::Board5800());
-  // 16-bit bus: only the first chip is on the data lines, both halves of a
-  // 32-bit read come from its word 0.
-  soc.Write32(kMsc0, soc.Msc0() | soc::kMsc0Bank0Width16);
-  soc.Write16(kFlash, 0x0090);
-  EXPECT_EQ(soc.Read32(kFlash), 0x00890089u);
-  soc.Write16(kFlash, 0x00FF);
+  // 16-bit bus (a board wired so): only the first chip is on the data lines,
+  // both halves of a 32-bit read come from its word 0.
+  Board narrow = soc::Board5800();
+  narrow.bootMsc0 |= soc::kMsc0Bank0Width16;
+  Soc soc16(narrow);
+  soc16.Write16(kFlash, 0x0090);
+  EXPECT_EQ(soc16.Read32(kFlash), 0x00890089u);
   // 32-bit bus: manufacturer in word 0, device code in word 1 of each chip.
-  soc.Write32(kMsc0, soc.Msc0() & ~soc::kMsc0Bank0Width16);
+  // Software cannot change the width the board sets.
+  Soc soc(soc::Board5800());
+  soc.Write32(kMsc0, soc.Msc0() | soc::kMsc0Bank0Width16);
+  EXPECT_EQ(soc.FlashBusWidth(), 32);
   soc.Write32(kFlash, Cmd2(0x90));
   EXPECT_EQ(soc.Read32(kFlash), 0x00890089u);
   EXPECT_EQ(soc.Read32(kFlash + 4), 0x00180018u);
@@ -291,6 +297,25 @@ TEST(FlashImage, LoadFillsTheRestErasedAndRefusesOversizedImages) {
   EXPECT_EQ(soc.Read16(kFlash + 2), 0xFF03u);
   std::vector<uint8_t> tooLarge(soc.Flash().SizeBytes() + 1, 0);
   EXPECT_THROW(soc.Flash().Load(tooLarge), std::invalid_argument);
+}
+
+// What a correct driver never does, each recorded by the SoC: a write while
+// a chip erases, a byte write, a command sequence the chips abort.
+TEST_F(TwoChips, SlipsTheChipsRefuseAreViolations) {
+  EnableVpp();
+  EXPECT_EQ(soc_.Violations(), std::vector<std::string>{});
+  Erase(0x40000);
+  soc_.Write32(kFlash + 0x40000, Cmd2(0x70));  // while the erase runs
+  WaitReady();
+  soc_.Write8(kFlash + 0x80000, 0x40);
+  soc_.Write32(kFlash + 0xC0000, Cmd2(0x20));
+  soc_.Write32(kFlash + 0xC0000, Cmd2(0xFF));  // an erase setup not confirmed
+  const std::vector<std::string> found = soc_.Violations();
+  std::string all;
+  for (const std::string& v : found) all += v + "; ";
+  EXPECT_NE(all.find("ignored while busy"), std::string::npos) << all;
+  EXPECT_NE(all.find("narrower than a chip word"), std::string::npos) << all;
+  EXPECT_NE(all.find("aborted"), std::string::npos) << all;
 }
 
 }  // namespace

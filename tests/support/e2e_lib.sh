@@ -71,13 +71,13 @@ setup() {
 record_present() { grep -qi 'Software\\Veltrom' "$T/config/romwiz/registry.reg"; }
 record_critical() { record_present && grep -qi '"Critical"=dword:00000001' "$T/config/romwiz/registry.reg"; }
 
-# Serves the handheld on a free port (tried at random, a few times). The
-# daemon shares romwiz's XDG_CONFIG_HOME, so its link peers appear in the
-# dosdevices folder romwiz looks in.
+# Serves the handheld on a free port (tried at random, a few times), with
+# the serve options given. The daemon shares romwiz's XDG_CONFIG_HOME, so
+# its link peers appear in the dosdevices folder romwiz looks in.
 start_daemon() {
   for _ in 1 2 3 4 5 6 7 8; do
     PORT=$((20000 + RANDOM % 30000))
-    if env XDG_CONFIG_HOME="$T/config" "$SIM" serve "$T/handheld" --port "$PORT" --daemon \
+    if env XDG_CONFIG_HOME="$T/config" "$SIM" serve "$T/handheld" --port "$PORT" --daemon "$@" \
         >/dev/null 2>>"$T/daemon.log"; then
       DAEMON_DIR="$T/handheld"
       return 0
@@ -201,6 +201,8 @@ expect_flashed() {
     || fail "the boot block changed"
   record_present && fail "the resume record is still there"
   "$SIM" status "$T/handheld" | grep -qx 'rom=LUMO-5800 1.41.00 ENG' || fail "the flash holds another ROM"
+  "$SIM" status "$T/handheld" | grep -qx 'violations=0' ||
+    fail "the handheld recorded violations: $("$SIM" status "$T/handheld" | grep '^violation')"
   # A fresh run identifies the handheld over the remote API: the new version.
   start_romwiz
   for screen in 166 103 121 161; do

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "image/image_file.h"
+#include "platform/text_resources.h"
 #include "wizard/catalogue.h"
 #include "flow/driver.h"
 #include "wizard/screen_session.h"
@@ -44,6 +45,9 @@ Snapshot Capture(const screens::ScreenSession& session) {
   Snapshot snapshot;
   snapshot.title = session.Title();
   snapshot.visible = session.Visible();
+  snapshot.progressRange = session.ProgressRange();
+  snapshot.progressPosition = session.ProgressPosition();
+  snapshot.percent = session.Percent();
   for (const auto& control : session.screen().controls) {
     snapshot.controls[control.id] = ControlView{session.Text(control.id),
                                                 session.Enabled(control.id),
@@ -172,7 +176,10 @@ int ScriptedFrontEnd::RunModal(screens::ScreenSession& session) {
         while (!session.Ended() && std::chrono::steady_clock::now() < deadline) {
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        if (session.Ended()) break;
+        if (session.Ended()) {
+          showings_[index].states.push_back(Capture(session));  // as its worker left it
+          break;
+        }
       }
       ADD_FAILURE() << "no answer scripted for screen " << session.id();
       session.End(kUnscripted);
@@ -231,7 +238,7 @@ void ScriptedFrontEnd::CloseMainWindow() { ++mainWindowClosed_; }
 void ResetWizardForTest() {
   wizard::ResetWizardState();
   wizard::ResetImageHeader();
-  wizard::LoadTextCatalogue();
+  wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
   wizard::Ops = wizard::DefaultOperations();
 }
 

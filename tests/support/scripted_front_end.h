@@ -18,7 +18,7 @@
 // takes steps from its screen's queue until the session ends; a showing that
 // runs out of steps ends with kUnscripted (and fails the test), except a
 // progress screen (102, 132), which waits up to kProgressWaitMs for its worker
-// to end it. An unscripted file dialog is cancelled (and fails the test).
+// to end it (its last state is then recorded as the worker left it). An unscripted file dialog is cancelled (and fails the test).
 // Enter and Escape: answer screen.enterCommand or screens::kEscapeCommand.
 #pragma once
 #include <cstddef>
@@ -36,7 +36,9 @@
 namespace testsupport {
 
 constexpr int kUnscripted = -99;
-constexpr std::uint32_t kProgressWaitMs = 5000;  // real milliseconds
+// Real milliseconds; a bound on a slow (sanitized) worker, never waited out
+// by a sound one.
+constexpr std::uint32_t kProgressWaitMs = 60000;
 
 // One control as the user saw it.
 struct ControlView {
@@ -51,6 +53,8 @@ struct Snapshot {
   std::string title;
   std::map<int, ControlView> controls;
   bool visible = true;
+  std::uint32_t progressRange = 0, progressPosition = 0;  // progress screens
+  unsigned percent = 0;
   // The text of `control` ("" when the screen has no such control).
   std::string Text(int control) const;
   bool Enabled(int control) const;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/text_resources.h"
 #include "platform/posix/terminal_front_end.h"
 #include "wizard/catalogue.h"
 #include "flow/driver.h"
@@ -35,7 +36,7 @@ int readmeOpened = 0, clockSet = 0;
 class Terminal : public ::testing::Test {
  protected:
   void SetUp() override {
-    wizard::LoadTextCatalogue();
+    wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
     wizard::ResetWizardState();
     saved_ = wizard::Ops;
     wizard::Ops.IsWindows95 = [] { return false; };
@@ -152,6 +153,47 @@ TEST_F(Terminal, CheckBoxTogglesByTheFirstWordOfItsCaption) {
   Feed("view\nVIEW\nfinish\n");
   EXPECT_EQ(screens::ShowScreen(133), 0);
   EXPECT_EQ(readmeOpened, 1);  // ticked again
+}
+
+// In another language the screens show its captions; each answer is taken
+// as shown (any case, accents included) and as its English word.
+TEST_F(Terminal, TranslatedCaptionsAndTheEnglishWordsAreBothAnswers) {
+  wizard::LoadTextCatalogueFor(0x0407, platform::LoadText);
+  Feed("WEITER\n");
+  EXPECT_EQ(screens::ShowScreen(166), 0);
+  EXPECT_NE(Output().find("[screen 166]\n Microsoft Pocket PC 2002 Aktualisierungsprogramm - v 1.08\n"
+                          " Warning:\n"),  // English-only, not blank
+            std::string::npos);
+  EXPECT_NE(Output().find("answers: weiter (next), abbrechen (cancel), enter, escape\n"), std::string::npos);
+  Feed("next\n");
+  EXPECT_EQ(screens::ShowScreen(103), 0);
+  Feed("seriell\nusb\nNext\n");
+  EXPECT_EQ(screens::ShowScreen(158), 0);
+  EXPECT_EQ(wizard::Wizard.ConnectionType, wizard::Connection::Usb);
+  EXPECT_NE(Output().find("( ) USB\n( ) Seriell\n"), std::string::npos);
+  EXPECT_NE(Output().find("Important: Please be sure to select the correct connection type."),
+            std::string::npos);  // the red note stays English
+  Feed("view\nliesmich-datei\nLIESMICH-DATEI\nfertig stellen\n");
+  EXPECT_EQ(screens::ShowScreen(160), 0);
+  EXPECT_EQ(readmeOpened, 0);  // three toggles of a ticked box
+  EXPECT_NE(Output().find("answers: liesmich-datei (view), fertig stellen (finish), enter, escape\n"),
+            std::string::npos);
+  EXPECT_EQ(Errors(), "");
+
+  wizard::LoadTextCatalogueFor(0x040C, platform::LoadText);
+  Feed("METTRE À JOUR\n");
+  EXPECT_EQ(screens::ShowScreen(109), 1035);
+  Feed("restore\n");
+  EXPECT_EQ(screens::ShowScreen(109), 1036);
+
+  wizard::LoadTextCatalogueFor(0x0804, platform::LoadText);
+  Feed("\xE5\x8F\x96\xE6\xB6\x88\n");  // 取消, Cancel
+  EXPECT_EQ(screens::ShowScreen(103), 1);
+  EXPECT_NE(Output().find("\xE6\xAC\xA2\xE8\xBF\x8E\xE4\xBD\xBF\xE7\x94\xA8 Lumo Pocket PC"),
+            std::string::npos);  // 欢迎使用 Lumo Pocket PC ...
+  Feed("cancel\n");
+  EXPECT_EQ(screens::ShowScreen(103), 1);
+  EXPECT_EQ(Errors(), "");
 }
 
 TEST_F(Terminal, FileDialogReadsAPathAndAnEmptyLineCancels) {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/text_resources.h"
 #include "platform/win32/dialog_front_end.h"
 #include "platform/win32/win32_app.h"
 #include "wizard/catalogue.h"
@@ -33,7 +34,7 @@ class ScreensEnvironment : public ::testing::Environment {
   void SetUp() override {
     LoadLibraryA("COMCTL32.dll");  // the progress bar's class, as romwiz.exe does
     screens::SetFrontEnd(&frontEnd);
-    wizard::LoadTextCatalogue();
+    wizard::LoadTextCatalogueFor(0, platform::LoadText);  // English, whatever the locale
     win32::LoadSidePicture();
   }
   void TearDown() override { win32::FreeSidePicture(); }

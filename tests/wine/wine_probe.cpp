@@ -15,14 +15,41 @@
 //                                               <title> and of class "SETUP" for
 //                                               <ms>; print the most of each seen
 //   wine_probe dump <title> <control>           list the screen's controls
+//   wine_probe file <title> <path> <ms>         wait for the file dialog titled
+//                                               <title>, type <path> as its file
+//                                               name and press its OK button
+//
+// Screens named by their dialog template in <exe> (romwiz.exe), found by
+// where their controls stand:
+//   wine_probe screen-wait <exe> <template> <ms>    wait for it; print its frame "x y w h"
+//   wine_probe screen-gone <exe> <template> <ms>    wait until it is no longer up
+//   wine_probe screen-check <exe> <template> [ids]  compare it with the screen table
+//                                               (ids: controls with a red background)
+//   wine_probe screen-where <exe> <template> <id>   print the centre of a control "x y"
+//   wine_probe screen-state <exe> <template> <id>   print "enabled=E checked=C text"
+//   wine_probe screen-progress <exe> <template>     print "low high position percent"
+//   wine_probe window <title> <ms>              wait for a top-level window of that
+//                                               title, shown or hidden
+//   wine_probe no-window <title> <ms>           wait until there is none
+//   wine_probe hold <path>                      open the file without sharing and keep
+//                                               it open until killed; prints "held"
+//
+// A <title> written "#<id>" is string <id> of the program named by the
+// environment variable WINE_PROBE_STRINGS (e.g. "#12035", the German title
+// of romwiz.exe), read in the same code page as the program shows it.
 //
 // Exit codes: 0 done or as expected, 1 not as expected or timed out, 2 usage.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
+
+#include "screen_check.h"
 
 namespace {
 
@@ -106,7 +133,7 @@ BOOL CALLBACK DumpControl(HWND item, LPARAM) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: wine_probe wait|gone|text|expect|click|key|count|dump ...\n");
+  std::fprintf(stderr, "usage: wine_probe wait|gone|text|expect|click|key|count|dump|file ...\n");
   return 2;
 }
 
@@ -156,12 +183,177 @@ int PressKey(HWND screen, int key) {
   return 0;
 }
 
+// The file name box of a common file dialog: the combo box of the explorer
+// style (cmb13) or the edit box of the older style (edt1).
+constexpr int kFileNameCombo = 0x47C;
+constexpr int kFileNameEdit = 0x480;
+
+int TypeFileName(const char* title, const char* path, int ms) {
+  HWND dialog = WaitScreen(title, IDOK, ms);
+  if (dialog == nullptr) {
+    std::fprintf(stderr, "no file dialog \"%s\" within %d ms\n", title, ms);
+    return 1;
+  }
+  HWND name = GetDlgItem(dialog, kFileNameCombo);
+  if (name == nullptr) name = GetDlgItem(dialog, kFileNameEdit);
+  if (name == nullptr) {
+    std::fprintf(stderr, "the file dialog has no file name box\n");
+    return 1;
+  }
+  SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  return 0;
+}
+
+// The title to look for: the argument itself, or "#<id>" resolved as above.
+std::string TitleArgument(const char* argument) {
+  if (argument[0] != '#') return argument;
+  const char* exe = std::getenv("WINE_PROBE_STRINGS");
+  HMODULE module = exe != nullptr ? LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE) : nullptr;
+  if (module == nullptr) {
+    std::fprintf(stderr, "title %s: cannot load WINE_PROBE_STRINGS\n", argument);
+    return argument;
+  }
+  char text[512] = {};
+  LoadStringA(module, static_cast<UINT>(std::atoi(argument + 1)), text, sizeof text);
+  FreeLibrary(module);
+  return text;
+}
+
+struct TitleSearch {
+  const char* title;
+  HWND found;
+};
+
+BOOL CALLBACK MatchTitle(HWND window, LPARAM parameter) {
+  TitleSearch* search = reinterpret_cast<TitleSearch*>(parameter);
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  if (std::strcmp(text, search->title) != 0) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// Waits up to `ms` until a window titled `title` exists (`wanted`) or not.
+int WaitTitle(const char* title, int ms, bool wanted) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    TitleSearch search{title, nullptr};
+    EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
+    if ((search.found != nullptr) == wanted) return 0;
+    if (static_cast<int>(GetTickCount() - start) > ms) {
+      std::fprintf(stderr, "window \"%s\" %s after %d ms\n", title, wanted ? "not there" : "still there", ms);
+      return 1;
+    }
+    Sleep(50);
+  }
+}
+
+std::set<int> IdList(const char* text) {
+  std::set<int> ids;
+  for (const char* at = text; *at != 0;) {
+    ids.insert(std::atoi(at));
+    const char* comma = std::strchr(at, ',');
+    if (comma == nullptr) break;
+    at = comma + 1;
+  }
+  return ids;
+}
+
+// The template-named commands: argv is exe, template, then the rest.
+int ScreenCommand(const std::string& command, int argc, char** argv) {
+  probe::Program program;
+  if (!probe::OpenProgram(argv[2], program)) {
+    std::fprintf(stderr, "cannot read the dialog templates of %s\n", argv[2]);
+    return 2;
+  }
+  int number = std::atoi(argv[3]);
+  if (command == "screen-wait" && argc == 5) {
+    HWND window = probe::WaitTemplateWindow(program, number, std::atoi(argv[4]));
+    if (window == nullptr) {
+      std::fprintf(stderr, "screen %d did not come up within %s ms\n", number, argv[4]);
+      return 1;
+    }
+    RECT frame;
+    GetWindowRect(window, &frame);
+    std::printf("%ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+    return 0;
+  }
+  if (command == "screen-gone" && argc == 5) {
+    DWORD start = GetTickCount();
+    while (probe::FindTemplateWindow(program, number) != nullptr) {
+      if (static_cast<int>(GetTickCount() - start) > std::atoi(argv[4])) {
+        std::fprintf(stderr, "screen %d still up after %s ms\n", number, argv[4]);
+        return 1;
+      }
+      Sleep(50);
+    }
+    return 0;
+  }
+  HWND window = probe::FindTemplateWindow(program, number);
+  if (window == nullptr) {
+    std::fprintf(stderr, "screen %d is not up\n", number);
+    return 1;
+  }
+  if (command == "screen-check" && (argc == 4 || argc == 5)) {
+    std::vector<std::string> problems;
+    probe::CheckScreen(program, number, window, argc == 5 ? IdList(argv[4]) : std::set<int>(), problems);
+    for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
+    return problems.empty() ? 0 : 1;
+  }
+  if (command == "screen-progress" && argc == 4) {
+    HWND bar = GetDlgItem(window, 1020);
+    if (bar == nullptr) return 1;
+    LRESULT low = SendMessageA(bar, PBM_GETRANGE, TRUE, 0);
+    LRESULT high = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
+    LRESULT position = SendMessageA(bar, PBM_GETPOS, 0, 0);
+    std::printf("%ld %ld %ld %s\n", static_cast<long>(low), static_cast<long>(high), static_cast<long>(position),
+                TextOf(window, 1023).c_str());
+    return 0;
+  }
+  if (argc != 5) return Usage();
+  HWND item = GetDlgItem(window, std::atoi(argv[4]));
+  if (item == nullptr) {
+    std::fprintf(stderr, "screen %d has no control %s\n", number, argv[4]);
+    return 1;
+  }
+  if (command == "screen-where") {
+    RECT r;
+    GetWindowRect(item, &r);
+    std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (command == "screen-state") {
+    std::printf("enabled=%d checked=%d %s\n", IsWindowEnabled(item) ? 1 : 0,
+                SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0,
+                Printable(TextOf(window, std::atoi(argv[4]))).c_str());
+    return 0;
+  }
+  return Usage();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::string command = argv[1];
-  const char* title = argv[2];
+  if (command.rfind("screen-", 0) == 0) return argc >= 4 ? ScreenCommand(command, argc, argv) : Usage();
+  if (command == "hold" && argc == 3) {
+    HANDLE file = CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      std::fprintf(stderr, "cannot open %s\n", argv[2]);
+      return 1;
+    }
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+  }
+  std::string titleText = TitleArgument(argv[2]);
+  const char* title = titleText.c_str();
+  if ((command == "window" || command == "no-window") && argc == 4) {
+    return WaitTitle(title, std::atoi(argv[3]), command == "window");
+  }
   if (command == "count" && argc == 4) {
     int ms = std::atoi(argv[3]);
     int mostTitled = 0, mostSetup = 0;
@@ -209,6 +401,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "key" && argc == 5) return PressKey(screen, std::atoi(argv[4]));
+  if (command == "file" && argc == 5) return TypeFileName(title, argv[3], std::atoi(argv[4]));
   if (command == "dump") {
     std::printf("title \"%s\"\n", TextOf(screen, 0).c_str());
     EnumChildWindows(screen, DumpControl, 0);

@@ -288,12 +288,6 @@ TEST_F(ScreenTest, ResumeProgressAbandonsOnTimersOneAndTwoOnly) {
   EXPECT_EQ(shown.Opened().Text(1132), wizard::Slot(11113));
 }
 
-TEST_F(ScreenTest, ProgressScreenWithoutItsWorkerEndsTheWizardQuietly) {
-  wizard::Ops.UpgradeDownloadWorker = nullptr;
-  EXPECT_NE(screens::ShowScreen(102), 1);
-  EXPECT_TRUE(wizard::Wizard.WizardEnded);
-}
-
 // --- 167, 133/160, 142/114 --------------------------------------------------------------
 
 TEST_F(ScreenTest, AfterTransferScreenShutsTheTransferDownWhenItOpens) {

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include <array>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,6 +70,11 @@ struct HostedHandheld {
   int dialogWidth = 225;
   int dialogHeight = 273;
 
+  // Runs the takeover phase elsewhere (the simulator's StrongARM core) when
+  // set; it ends by throwing, as the handheld's reset does. Unset: the x86
+  // build of the takeover code runs here.
+  std::function<void(int32_t modelCode, uint32_t loaderBuffer)> takeover;
+
   // What the agent did.
   std::vector<uint32_t> ioctlCodes;  // every KernelIoControl code, in order
   bool interruptsStopped = false;
@@ -77,6 +83,9 @@ struct HostedHandheld {
   std::vector<uint32_t> hungUp;
   uint32_t sleptMs = 0;
   int openHandles = 0;  // files and searches not yet closed
+  // Requests a handheld would refuse: HAL requests with an unknown code or
+  // the wrong input or output size. Empty after a correct run.
+  std::vector<std::string> violations;
 };
 
 // Makes a handheld the one the services act on, for the scope's lifetime.

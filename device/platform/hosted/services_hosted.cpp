@@ -1,9 +1,14 @@
 // The services seam on a HostedHandheld.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "platform/bus.h"
 #include "platform/hosted/hosted_handheld.h"
+#include "platform/takeover_start.h"
+#include "startup/takeover.h"
 #include "resources/agent_strings.h"
 #include "resources/progress_templates.h"
 
@@ -16,6 +21,13 @@ thread_local HostedHandheld* current = nullptr;
 constexpr uint32_t kIoctlHalLanguageName = 0x01010102;
 constexpr uint32_t kIoctlHalInformation = 0x01012000;
 constexpr uint32_t kIoctlStopInterrupts = 0x0101010E;
+// What the HAL requests take: the information request one 16-bit selector
+// and an 84-byte record; the stop of interrupt handling one 32-bit zero and
+// no output; the language name no input and room for the name.
+constexpr uint16_t kHalInformationSelector = 0x1000;
+constexpr uint32_t kHalInformationBytes = 84;
+// The board's interrupt controller: ICMR, the interrupt mask register.
+constexpr uint32_t kInterruptMaskRegister = 0xA9050004;
 
 struct Search {
   std::vector<std::pair<std::u16string, uint32_t>> entries;  // name, attributes
@@ -66,6 +78,47 @@ void CopyOut(const std::u16string& text, char16_t* buffer, size_t capacity) {
   buffer[n] = u'\0';
 }
 
+void Violation(const std::string& what) { current->violations.push_back(what); }
+
+std::string CodeText(uint32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", code);
+  return text;
+}
+
+// The checks the handheld's HAL makes before it acts on a request.
+bool HalRequestValid(uint32_t code, const void* in, uint32_t inBytes, void* out, uint32_t outBytes) {
+  const std::string name = "KernelIoControl " + CodeText(code);
+  switch (code) {
+    case kIoctlHalLanguageName:
+      if (in != nullptr || inBytes != 0) Violation(name + " takes no input");
+      else if (out == nullptr || outBytes < 2 * (current->halLanguage.size() + 1))
+        Violation(name + " output of " + std::to_string(outBytes) + " bytes cannot hold the name");
+      else return true;
+      return false;
+    case kIoctlHalInformation: {
+      uint16_t selector = 0;
+      if (in != nullptr && inBytes == sizeof selector) std::memcpy(&selector, in, sizeof selector);
+      if (inBytes != sizeof selector || selector != kHalInformationSelector)
+        Violation(name + " takes the 16-bit selector 0x1000");
+      else if (out == nullptr || outBytes != kHalInformationBytes)
+        Violation(name + " output must be the 84-byte record, not " + std::to_string(outBytes) + " bytes");
+      else return true;
+      return false;
+    }
+    case kIoctlStopInterrupts: {
+      uint32_t word = 1;
+      if (in != nullptr && inBytes == sizeof word) std::memcpy(&word, in, sizeof word);
+      if (inBytes != sizeof word || word != 0) Violation(name + " takes one 32-bit zero");
+      else if (out != nullptr || outBytes != 0) Violation(name + " has no output");
+      else return true;
+      return false;
+    }
+  }
+  Violation(name + ": no such HAL request");
+  return false;
+}
+
 }  // namespace
 
 ScopedServices::ScopedServices(HostedHandheld& handheld) : previous_(current) {
@@ -105,10 +158,9 @@ bool GetOemInfo(char16_t* buffer, uint32_t bytes) {
 
 bool KernelIoControl(uint32_t code, const void* in, uint32_t inBytes, void* out,
                      uint32_t outBytes) {
-  (void)in;
-  (void)inBytes;
   if (current == nullptr) return false;
   current->ioctlCodes.push_back(code);
+  if (!hosted::HalRequestValid(code, in, inBytes, out, outBytes)) return false;
   switch (code) {
     case hosted::kIoctlHalLanguageName:
       if (current->halLanguageFails) return false;
@@ -116,10 +168,11 @@ bool KernelIoControl(uint32_t code, const void* in, uint32_t inBytes, void* out,
       return true;
     case hosted::kIoctlHalInformation:
       if (current->halInformationFails) return false;
-      std::memcpy(out, current->halInformation.data(),
-                  std::min<size_t>(outBytes, sizeof current->halInformation));
+      std::memcpy(out, current->halInformation.data(), sizeof current->halInformation);
       return true;
     case hosted::kIoctlStopInterrupts:
+      // The HAL masks every interrupt source in the interrupt controller.
+      devbus::Write32(hosted::kInterruptMaskRegister, 0);
       current->interruptsStopped = true;
       return true;
   }
@@ -302,3 +355,15 @@ bool CloseHandle(Handle handle) {
 }
 
 }  // namespace devos
+
+namespace devplatform {
+
+void StartTakeover(int32_t modelCode, uint32_t loaderBuffer) {
+  if (hosted::current != nullptr && hosted::current->takeover) {
+    hosted::current->takeover(modelCode, loaderBuffer);
+    std::abort();  // a runner ends by throwing, as the reset ends the agent
+  }
+  TakeoverEntry(modelCode, loaderBuffer);  // the x86 build of the takeover code
+}
+
+}  // namespace devplatform

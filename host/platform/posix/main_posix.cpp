@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -53,6 +54,9 @@ bool TakeInstanceLock() {
 }  // namespace
 
 int main() {
+  // A write past a file-size limit then fails like one on a full disk (the
+  // backup reports it) instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   ApplyTimeScale();
   screens::TerminalFrontEnd frontEnd(STDIN_FILENO, stdout, stderr);
   screens::SetFrontEnd(&frontEnd);

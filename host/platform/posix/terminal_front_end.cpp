@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/text_resources.h"
 #include "wizard/screen_session.h"
 
 namespace screens {
@@ -21,9 +22,24 @@ constexpr int kPollMs = 10;
 constexpr int kTimerCount = 2;  // timers 1 and 2 of the progress screens
 constexpr int kPercentControl = 1023;
 
+// UTF-8 lead byte of the Latin-1 letters U+00C0 to U+00FF, and the span of
+// its capitals (U+00C0 to U+00DE, less the multiplication sign U+00D7).
+constexpr unsigned char kLatin1Lead = 0xC3;
+constexpr unsigned char kFirstCapital = 0x80, kLastCapital = 0x9E, kTimesSign = 0x97;
+constexpr unsigned char kLowerCaseShift = 0x20;
+
+// Lower case for answers: ASCII letters and the accented capitals of the
+// European captions ("MISE À JOUR" -> "mise à jour"); other text unchanged.
 std::string Lower(std::string text) {
-  for (char& c : text)
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char& c = text[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (static_cast<unsigned char>(c) != kLatin1Lead || i + 1 >= text.size()) continue;
+    unsigned char next = static_cast<unsigned char>(text[i + 1]);
+    if (next >= kFirstCapital && next <= kLastCapital && next != kTimesSign)
+      text[i + 1] = static_cast<char>(next + kLowerCaseShift);
+    ++i;
+  }
   return text;
 }
 
@@ -82,6 +98,43 @@ int LeaveResult(const Screen& screen) {
 
 std::string CheckBoxCaption(const ScreenSession& session, const Control& box) {
   return box.label != 0 ? session.Text(box.label) : session.Text(box.id);
+}
+
+// The English answer word of a control: its caption in the English block
+// (the slot id is the English string id), whatever language the screen
+// shows. A check box answers to the first word of its English caption.
+constexpr int kLongestText = 1024;  // more than any slot holds
+std::string EnglishWord(int slot, bool firstWordOnly) {
+  if (slot == 0) return {};
+  char text[kLongestText];
+  platform::LoadText(slot, text, kLongestText);
+  return Lower(firstWordOnly ? FirstWord(text) : Trim(text));
+}
+
+int CheckBoxSlot(const Screen& screen, const Control& box) {
+  const Control* label = box.label != 0 ? FindControl(screen, box.label) : &box;
+  return label != nullptr ? label->slot : 0;
+}
+
+// What a button, radio or check box answers to: the caption it shows and its
+// English word.
+struct AnswerWords {
+  std::string shown, english;
+  bool Match(const std::string& wanted) const {
+    return wanted == shown || (!english.empty() && wanted == english);
+  }
+  // "weiter (next)" where the two differ, else just the caption.
+  std::string Listed() const {
+    if (english.empty() || english == shown) return shown;
+    return shown + " (" + english + ")";
+  }
+};
+
+AnswerWords WordsOf(const ScreenSession& session, const Control& control) {
+  if (control.kind == ControlKind::CheckBox)
+    return {Lower(FirstWord(CheckBoxCaption(session, control))),
+            EnglishWord(CheckBoxSlot(session.screen(), control), true)};
+  return {Lower(Trim(session.Text(control.id))), EnglishWord(control.slot, false)};
 }
 
 }  // namespace
@@ -204,12 +257,9 @@ void TerminalFrontEnd::PrintAnswers(const ScreenSession& session) {
   std::vector<std::string> answers;
   for (const Control& control : session.screen().controls) {
     if (!session.Enabled(control.id)) continue;
-    if (control.kind == ControlKind::Button && Accepts(session, control.id))
-      answers.push_back(Lower(Trim(session.Text(control.id))));
-    else if (control.kind == ControlKind::Radio)
-      answers.push_back(Lower(Trim(session.Text(control.id))));
-    else if (control.kind == ControlKind::CheckBox)
-      answers.push_back(Lower(FirstWord(CheckBoxCaption(session, control))));
+    if ((control.kind == ControlKind::Button && Accepts(session, control.id)) ||
+        control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox)
+      answers.push_back(WordsOf(session, control).Listed());
   }
   if (Accepts(session, session.screen().enterCommand)) answers.push_back("enter");
   if (Accepts(session, kEscapeCommand)) answers.push_back("escape");
@@ -236,26 +286,27 @@ bool TerminalFrontEnd::Answer(ScreenSession& session, const std::string& answer)
     return true;
   }
   for (const Control& control : screen.controls) {
-    if (control.kind == ControlKind::Button && Lower(Trim(session.Text(control.id))) == wanted) {
+    bool choice = control.kind == ControlKind::Button || control.kind == ControlKind::Radio ||
+                  control.kind == ControlKind::CheckBox;
+    if (!choice || !WordsOf(session, control).Match(wanted)) continue;
+    if (control.kind == ControlKind::Button) {
       if (!Accepts(session, control.id)) return false;
       session.Command(control.id);
       return true;
     }
-    if (control.kind == ControlKind::Radio && Lower(Trim(session.Text(control.id))) == wanted) {
+    if (control.kind == ControlKind::Radio) {
       if (!session.Enabled(control.id)) return false;
       session.UserChecked(control.id, true);
       if (!session.Ended()) PrintAnswers(session);  // Next may have become available
       return true;
     }
-    if (control.kind == ControlKind::CheckBox &&
-        Lower(FirstWord(CheckBoxCaption(session, control))) == wanted) {
-      if (!session.Enabled(control.id)) return false;
-      session.UserChecked(control.id, !session.Checked(control.id));
-      std::fprintf(output_, "%s %s\n", session.Checked(control.id) ? "[x]" : "[ ]",
-                   PlainLines(CheckBoxCaption(session, control)).c_str());
-      std::fflush(output_);
-      return true;
-    }
+    // A check box: the answer toggles it.
+    if (!session.Enabled(control.id)) return false;
+    session.UserChecked(control.id, !session.Checked(control.id));
+    std::fprintf(output_, "%s %s\n", session.Checked(control.id) ? "[x]" : "[ ]",
+                 PlainLines(CheckBoxCaption(session, control)).c_str());
+    std::fflush(output_);
+    return true;
   }
   return false;
 }

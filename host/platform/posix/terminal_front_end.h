@@ -7,7 +7,9 @@
 //   - a choice ("usb", "serial", or a check box by the first word of its
 //     caption, e.g. "view") changes the screen and waits for the next line;
 //   - in a file dialog, a path (an empty line cancels).
-// Case does not matter. An answer the screen does not accept is reported on
+// Texts are shown in the catalogue's language (UTF-8); a caption is accepted
+// as shown and also as its English word, in every language ("answers:"
+// lists "weiter (next)"). Case does not matter. An answer the screen does not accept is reported on
 // the error stream as "not accepted here: <line>" and the screen waits for the
 // next line. End of input acts as Escape (as Enter on a screen that ignores
 // Escape). Progress screens take no answers; they print "progress: N%" lines

@@ -8,6 +8,7 @@
 #include <commdlg.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,7 +37,11 @@ constexpr int kSidePictureWidth = 240, kSidePictureHeight = 320;
 constexpr int kDownloadProgressScreen = 102;  // the only screen with its own cursor
 constexpr int kProgressBar = 1020;
 constexpr int kPercentText = 1023;
-constexpr DWORD kOpenFileNameSize = 76;  // OPENFILENAME_SIZE_VERSION_400: every Windows accepts it
+// The structure without the Windows 2000 fields: every Windows accepts it.
+// 76 bytes in the shipped 32-bit program; the 64-bit build that runs under
+// 64-bit Wine needs the same layout at its own size.
+constexpr DWORD kOpenFileNameSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(sizeof(void*) != 4 || kOpenFileNameSize == 76, "the structure size the shipped program passes");
 // What a screen that could not be shown and has no Escape result returns.
 constexpr int kNotShown = -1;
 constexpr char kFileFilters[] = "ROM image (*.nbf)\0*.nbf\0All files (*.*)\0*.*\0";

@@ -152,6 +152,23 @@ bool QueueLength(Port* port, DWORD& queued) {
   return true;
 }
 
+// A wait that ended as aborted although nobody cancelled it. Wine's serial
+// driver ends a pending WaitCommEvent on a pseudo-terminal that way within
+// milliseconds, before any byte has come; ending the reader there left the
+// loader's answer unread (the wake-up then timed out with nothing sent). The
+// bytes already queued count as the event; otherwise the driver cannot wait,
+// and the reader polls as for a driver that refuses the wait outright. Any
+// other failure ends the reader.
+WaitResult AbortedWait(Port* port, std::uint32_t& events) {
+  if (GetLastError() != ERROR_OPERATION_ABORTED) return WaitResult::Failed;
+  DWORD queued = 0;
+  if (QueueLength(port, queued) && queued > 0) {
+    events = kEventRxChar;
+    return WaitResult::Event;
+  }
+  return WaitResult::Unsupported;
+}
+
 WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>& stop) {
   events = 0;
   if (stop || Cancelled(port)) return WaitResult::Stopped;
@@ -168,9 +185,11 @@ WaitResult WaitEvent(Port* port, std::uint32_t& events, const std::atomic<bool>&
   while (!stop) {
     DWORD which = WaitForMultipleObjects(2, handles, FALSE, kQueuePeekMs);
     if (which == WAIT_OBJECT_0) {
-      if (!GetOverlappedResult(port->handle, &port->readerIo, &transferred, FALSE)) return WaitResult::Failed;
-      events = port->waitEvents;
-      return WaitResult::Event;
+      if (GetOverlappedResult(port->handle, &port->readerIo, &transferred, FALSE)) {
+        events = port->waitEvents;
+        return WaitResult::Event;
+      }
+      return AbortedWait(port, events);
     }
     if (which != WAIT_TIMEOUT) break;  // cancelled, or the wait itself failed
     // Other drivers never report received characters on a line without

@@ -1,0 +1,131 @@
+#include "backup_program.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include "handheld.h"
+#include "wire/rapi_protocol.h"
+
+namespace handheld {
+namespace {
+
+// A chunk goes out in this many pieces, this many real milliseconds apart.
+constexpr std::uint32_t kPiecesPerChunk = 4;
+constexpr auto kPieceGap = std::chrono::milliseconds(2);
+// How often the program looks whether the PC has taken the last chunk.
+constexpr auto kPollGap = std::chrono::milliseconds(1);
+
+std::atomic<std::uint32_t> chunksStarted{0};
+std::atomic<std::uint32_t> chunksCutShort{0};
+
+enum class Step { Go, Wait, Stop };
+
+// Under the handheld's lock: the program runs on while its file is there and
+// no newer start replaced it.
+bool StillRunning(Handheld& handheld, const std::atomic<bool>& stop) {
+  return !stop && handheld.DeviceFileExists(kBackupProgramPath);
+}
+
+Step WaitForEmptySlot(Handheld& handheld, const std::atomic<bool>& stop) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(handheld.Lock());
+      if (!StillRunning(handheld, stop)) return Step::Stop;
+      if (!handheld.DeviceFileExists(kBackupChunkPath)) return Step::Go;
+    }
+    std::this_thread::sleep_for(kPollGap);
+  }
+}
+
+// One piece: Go when written, Wait while the PC holds the file open, Stop
+// when the program is to end; `cut` when the file went before it was whole.
+Step AppendPiece(Handheld& handheld, const std::atomic<bool>& stop, const std::vector<std::uint8_t>& piece,
+                 bool first, bool& cut) {
+  std::lock_guard<std::mutex> guard(handheld.Lock());
+  if (!StillRunning(handheld, stop)) return Step::Stop;
+  const std::uint32_t error = handheld.AppendDeviceFile(kBackupChunkPath, piece, first);
+  if (error == RAPI_ERROR_SHARING_VIOLATION) return Step::Wait;
+  if (error != 0) cut = true;
+  return Step::Go;
+}
+
+bool ReadFlash(const std::string& path, std::uint64_t offset, std::uint32_t length, std::vector<std::uint8_t>& out) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  out.resize(length);
+  in.read(reinterpret_cast<char*>(out.data()), length);
+  out.resize(static_cast<std::size_t>(in.gcount()));
+  return !out.empty();
+}
+
+std::uint64_t FlashSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<std::uint64_t>(in.tellg()) : 0;
+}
+
+// Writes one chunk in pieces; false when the program is to end.
+bool WriteChunk(Handheld& handheld, const std::atomic<bool>& stop, const std::vector<std::uint8_t>& chunk,
+                std::uint64_t number) {
+  ++chunksStarted;
+  const std::size_t pieceBytes = (chunk.size() + kPiecesPerChunk - 1) / kPiecesPerChunk;
+  for (std::size_t at = 0; at < chunk.size();) {
+    const std::size_t length = std::min(pieceBytes, chunk.size() - at);
+    const std::vector<std::uint8_t> piece(chunk.begin() + static_cast<std::ptrdiff_t>(at),
+                                          chunk.begin() + static_cast<std::ptrdiff_t>(at + length));
+    bool cut = false;
+    const Step step = AppendPiece(handheld, stop, piece, at == 0, cut);
+    if (step == Step::Stop) return false;
+    if (cut) {
+      ++chunksCutShort;
+      std::cerr << "handheld-sim: backup.exe: \\Temp\\image.nb of chunk " << number
+                << " went before it was whole\n";
+      return true;
+    }
+    if (step == Step::Go) at += length;
+    std::this_thread::sleep_for(kPieceGap);
+  }
+  return true;
+}
+
+void RunBackup(Handheld& handheld, const std::atomic<bool>& stop, Faults faults) {
+  const std::string flash = handheld.FlashPath();
+  const std::uint64_t size = FlashSize(flash);
+  std::uint64_t number = 1;
+  for (std::uint64_t offset = 0; offset < size; offset += kBackupChunkBytes, ++number) {
+    if (faults.backupStallAfterChunks != kNoLinkFault && number > faults.backupStallAfterChunks) return;
+    if (WaitForEmptySlot(handheld, stop) == Step::Stop) return;
+    std::vector<std::uint8_t> chunk;
+    if (!ReadFlash(flash, offset, kBackupChunkBytes, chunk)) return;
+    if (number == faults.backupShortChunk && chunk.size() > kBackupShortBytes)
+      chunk.resize(chunk.size() - kBackupShortBytes);
+    if (!WriteChunk(handheld, stop, chunk, number)) return;
+  }
+}
+
+bool WholeProgramFile(Handheld& handheld, const std::u16string& path) {
+  std::vector<std::uint8_t> bytes;
+  const std::string expected = ProgramFileText("backup.exe");
+  return handheld.ReadDeviceFile(path, bytes) && std::string(bytes.begin(), bytes.end()) == expected;
+}
+
+}  // namespace
+
+std::uint32_t StartBackupProgram(const ProgramStart& start) {
+  if (!WholeProgramFile(start.handheld, start.path)) {
+    std::cerr << "handheld-sim: backup.exe does not start: its file is not a whole copy\n";
+    return RAPI_ERROR_BAD_EXE_FORMAT;
+  }
+  const Faults faults = start.handheld.State().faults;
+  StartProgramWork(start.handheld, "backup.exe",
+                   [faults](Handheld& handheld, const std::atomic<bool>& stop) { RunBackup(handheld, stop, faults); });
+  return 0;
+}
+
+std::uint32_t BackupChunksStarted() { return chunksStarted; }
+std::uint32_t BackupChunksCutShort() { return chunksCutShort; }
+
+}  // namespace handheld

@@ -1,0 +1,207 @@
+#include "sim/soc/arm_core.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace soc {
+
+namespace {
+
+constexpr uint64_t kPageBytes = 0x1000;
+constexpr uint32_t kArmInstructionBytes = 4;  // the image runs in ARM state only
+// The SA-1110 at 206 MHz retires about one instruction per cycle. Charging
+// the time makes the agent's pure spin loops take simulated time, as on the
+// handheld, instead of spinning for ever between two bus accesses.
+constexpr uint64_t kNsPerInstruction = 5;
+
+uint64_t PageDown(uint64_t a) { return a & ~(kPageBytes - 1); }
+uint64_t PageUp(uint64_t a) { return (a + kPageBytes - 1) & ~(kPageBytes - 1); }
+
+std::string Hex(uint64_t value) {
+  char text[20];
+  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// Everything the callbacks need; lives for one run.
+struct Core {
+  Soc& soc;
+  uc_engine* uc = nullptr;
+  uint64_t instructions = 0;
+  uint64_t limit = 0;
+  bool reset = false;
+  bool limitHit = false;
+  std::string fault;
+};
+
+// One device window of the board as the core maps it.
+struct DeviceWindow {
+  Core* core;
+  uint32_t base;
+};
+
+void Stop(Core& core, const std::string& why) {
+  if (core.fault.empty()) core.fault = why;
+  uc_emu_stop(core.uc);
+}
+
+uint64_t DeviceRead(uc_engine*, uint64_t offset, unsigned size, void* user) {
+  auto* window = static_cast<DeviceWindow*>(user);
+  Core& core = *window->core;
+  const uint32_t address = window->base + static_cast<uint32_t>(offset);
+  try {
+    switch (size) {
+      case 1: return core.soc.Read8(address);
+      case 2: return core.soc.Read16(address);
+      case 4: return core.soc.Read32(address);
+    }
+    Stop(core, std::to_string(size) + "-byte read at " + Hex(address));
+  } catch (const std::exception& e) {
+    Stop(core, e.what());
+  }
+  return 0;
+}
+
+void DeviceWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
+  auto* window = static_cast<DeviceWindow*>(user);
+  Core& core = *window->core;
+  const uint32_t address = window->base + static_cast<uint32_t>(offset);
+  try {
+    switch (size) {
+      case 1: core.soc.Write8(address, static_cast<uint8_t>(value)); return;
+      case 2: core.soc.Write16(address, static_cast<uint16_t>(value)); return;
+      case 4: core.soc.Write32(address, static_cast<uint32_t>(value)); return;
+    }
+    Stop(core, std::to_string(size) + "-byte write at " + Hex(address));
+  } catch (const std::exception& e) {
+    Stop(core, e.what());
+  }
+}
+
+// Counts whole translated blocks: in ARM state a block of n bytes is n/4
+// instructions. Cheaper than a hook per instruction.
+void CountBlock(uc_engine*, uint64_t, uint32_t size, void* user) {
+  Core& core = *static_cast<Core*>(user);
+  const uint64_t executed = size / kArmInstructionBytes;
+  core.instructions += executed;
+  core.soc.Clock().AdvanceNs(executed * kNsPerInstruction);
+  if (core.instructions > core.limit && !core.limitHit) {
+    core.limitHit = true;
+    uc_emu_stop(core.uc);
+  }
+}
+
+bool InvalidAccess(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
+  Core& core = *static_cast<Core*>(user);
+  const bool fetch = type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT;
+  const bool write = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT;
+  if (core.fault.empty())
+    core.fault = std::string(fetch ? "instruction fetch" : write ? "write" : "read") + " of " +
+                 std::to_string(size) + " bytes at " + Hex(address) + ": nothing there";
+  return false;
+}
+
+bool Overlaps(uint64_t a, uint64_t aBytes, uint64_t b, uint64_t bBytes) {
+  return a < b + bBytes && b < a + aBytes;
+}
+
+// The board's devices, page by page; the flash window whole.
+std::vector<std::pair<uint32_t, uint32_t>> DevicePages(const Soc& soc) {
+  const Board& b = soc.BoardTable();
+  std::vector<std::pair<uint32_t, uint32_t>> pages = {
+      {b.flashWindow, static_cast<uint32_t>(PageUp(soc.Flash().SizeBytes()))}};
+  for (uint32_t reg : {b.memoryController, b.uart3, b.osTimer, b.interruptController,
+                       b.resetController, b.boardLatch, b.debugPort}) {
+    const uint32_t page = static_cast<uint32_t>(PageDown(reg));
+    bool known = false;
+    for (const auto& [base, bytes] : pages) known = known || Overlaps(page, kPageBytes, base, bytes);
+    if (!known) pages.push_back({page, static_cast<uint32_t>(kPageBytes)});
+  }
+  return pages;
+}
+
+std::string MapMemory(Core& core, const ElfImage& image, std::vector<std::unique_ptr<DeviceWindow>>& windows) {
+  std::vector<std::pair<uint64_t, uint64_t>> taken;
+  for (const Soc::RamView& ram : core.soc.RamRegions()) {
+    if (uc_mem_map_ptr(core.uc, ram.base, ram.bytes, UC_PROT_ALL, ram.data) != UC_ERR_OK)
+      return "cannot map the RAM at " + Hex(ram.base);
+    taken.push_back({ram.base, ram.bytes});
+  }
+  for (const auto& [base, bytes] : DevicePages(core.soc)) {
+    windows.push_back(std::make_unique<DeviceWindow>(DeviceWindow{&core, base}));
+    if (uc_mmio_map(core.uc, base, bytes, DeviceRead, windows.back().get(), DeviceWrite,
+                    windows.back().get()) != UC_ERR_OK)
+      return "cannot map the device window at " + Hex(base);
+    taken.push_back({base, bytes});
+  }
+  for (const ElfSegment& segment : image.segments) {
+    const uint64_t start = PageDown(segment.address);
+    const uint64_t bytes = PageUp(uint64_t{segment.address} + segment.memoryBytes) - start;
+    for (const auto& [base, size] : taken)
+      if (Overlaps(start, bytes, base, size))
+        return "the image's segment at " + Hex(segment.address) + " overlaps the handheld's memory at " + Hex(base);
+    if (uc_mem_map(core.uc, start, bytes, UC_PROT_ALL) != UC_ERR_OK ||
+        uc_mem_write(core.uc, segment.address, segment.bytes.data(), segment.bytes.size()) != UC_ERR_OK)
+      return "cannot load the image's segment at " + Hex(segment.address);
+    taken.push_back({start, bytes});
+  }
+  return {};
+}
+
+}  // namespace
+
+ArmRun RunArmImage(Soc& soc, const ElfImage& image, const ArmStart& start) {
+  ArmRun run;
+  Core core{soc, nullptr, 0, 0, false, false, {}};
+  core.limit = start.instructionLimit;
+  if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &core.uc) != UC_ERR_OK) {
+    run.error = "cannot start the ARM emulator";
+    return run;
+  }
+  std::unique_ptr<uc_engine, decltype(&uc_close)> closer(core.uc, uc_close);
+  if (uc_ctl_set_cpu_model(core.uc, UC_CPU_ARM_SA1110) != UC_ERR_OK) {
+    run.error = "the ARM emulator has no SA-1110";
+    return run;
+  }
+  std::vector<std::unique_ptr<DeviceWindow>> windows;
+  if (std::string error = MapMemory(core, image, windows); !error.empty()) {
+    run.error = error;
+    return run;
+  }
+  uc_hook blockHook, invalidHook;
+  uc_hook_add(core.uc, &blockHook, UC_HOOK_BLOCK, reinterpret_cast<void*>(CountBlock), &core, 1, 0);
+  uc_hook_add(core.uc, &invalidHook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(InvalidAccess), &core, 1, 0);
+
+  // The reset ends the run instead of unwinding through the emulator.
+  soc.SetResetHook([&core](Soc&) {
+    core.reset = true;
+    uc_emu_stop(core.uc);
+  });
+  uc_reg_write(core.uc, UC_ARM_REG_R0, &start.r0);
+  uc_reg_write(core.uc, UC_ARM_REG_R1, &start.r1);
+  const uc_err result = uc_emu_start(core.uc, image.entry, 0, 0, 0);
+  soc.SetResetHook(nullptr);
+
+  uint32_t pc = 0;
+  uc_reg_read(core.uc, UC_ARM_REG_PC, &pc);
+  run.pc = pc;
+  run.instructions = core.instructions;
+  if (core.reset) {
+    run.end = ArmEnd::Reset;
+  } else if (core.limitHit) {
+    run.end = ArmEnd::Limit;
+    run.error = "no reset after " + std::to_string(core.instructions) + " ARM instructions (pc " + Hex(pc) + ")";
+  } else {
+    run.end = ArmEnd::Fault;
+    run.error = !core.fault.empty() ? core.fault
+                : result != UC_ERR_OK ? std::string(uc_strerror(result))
+                                      : std::string("the ARM code stopped without a reset");
+    run.error += " (pc " + Hex(pc) + ")";
+  }
+  return run;
+}
+
+}  // namespace soc

@@ -1,0 +1,28 @@
+// A StrongARM program image read from an ELF file: the loadable segments and
+// the entry address. Only what a bare image linked to fixed addresses needs:
+// 32-bit little-endian ARM executables with PT_LOAD segments.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+namespace soc {
+
+struct ElfSegment {
+  uint32_t address;            // where the segment runs
+  uint32_t memoryBytes;        // its size in memory (.bss included)
+  std::vector<uint8_t> bytes;  // the file's bytes; the rest up to memoryBytes is zero
+};
+
+struct ElfImage {
+  uint32_t entry = 0;
+  std::vector<ElfSegment> segments;
+};
+
+// Reads `path`. Returns an empty string, or why the file is no usable image.
+std::string LoadElfImage(const std::string& path, ElfImage& image);
+// The same from bytes already in memory (tests patch images this way).
+std::string ParseElfImage(const std::vector<uint8_t>& file, ElfImage& image);
+
+}  // namespace soc

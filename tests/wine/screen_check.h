@@ -1,0 +1,37 @@
+// Finds a screen of a running romwiz.exe by its dialog template and compares
+// what it shows with the screen table: frame and title, the text of every
+// control, which controls are red, the headline font, and whether the
+// layout holds (no overlaps, no clipped or wrapped text, pictures whole,
+// choices beside what they name). Works from outside the program, on its
+// windows and on the pixels on the screen.
+#pragma once
+#include <windows.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dialog_template.h"
+
+namespace probe {
+
+struct Program {
+  HMODULE module;  // romwiz.exe loaded as a data file: its strings and templates
+  std::vector<DialogTemplate> templates;
+};
+
+bool OpenProgram(const char* exe, Program& program);
+std::string SlotText(const Program& program, int slot);
+
+// The visible top-level window that shows template `number` (its controls
+// where the template puts them); null when none does.
+HWND FindTemplateWindow(const Program& program, int number);
+// Waits up to `ms` for it to be up and the foreground window.
+HWND WaitTemplateWindow(const Program& program, int number, int ms);
+
+// Compares the window with the screen table; each problem found is one line
+// of `problems`. `highlighted`: controls that must have a red background.
+void CheckScreen(const Program& program, int number, HWND window, const std::set<int>& highlighted,
+                 std::vector<std::string>& problems);
+
+}  // namespace probe
