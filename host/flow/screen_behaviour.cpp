@@ -6,6 +6,7 @@
 #include "base/bounded_text.h"
 #include "platform/clock.h"
 #include "platform/screens.h"
+#include "port/transfer_log.h"
 #include "transfer/backup.h"
 #include "transfer/download.h"
 #include "image/image_file.h"
@@ -234,6 +235,14 @@ bool CloseWorkerScreen(std::atomic<ScreenSession*>& shared) {
   return ended;
 }
 
+// The transfer log's end of a failed transfer: the screen and what was left.
+void EndFailedSession(const char* error) {
+  char state[80];
+  std::snprintf(state, sizeof state, "%s shown, %u bytes still to send", error,
+                static_cast<unsigned>(wizard::Workers.BytesToSend.load()));
+  translog::EndSession(state);
+}
+
 // --- 133 and 160: closing screens ------------------------------------------------
 
 void OpenReadmeIfTicked(const ScreenSession& session) {
@@ -272,12 +281,14 @@ void Opened(ScreenSession& session) {
       // Before anything is drawn: end all the transfer left running.
       wizard::Workers.StopWorkers = true;
       wizard::Ops.ShutDownTransfer();
+      translog::EndSession("image transferred");
       break;
     case kCommunicationError:
     case kUpgradeErrorScreen:
       if (Serial()) wizard::Ops.ClosePort();
       // The next run resumes over the serial boot loader.
       if (session.id() == kCommunicationError) wizard::Ops.MarkCriticalState();
+      EndFailedSession(session.id() == kCommunicationError ? "ERROR 114" : "ERROR 113");
       break;
     default: break;
   }
@@ -317,6 +328,7 @@ Outcome Command(ScreenSession& session, int command, int& result) {
 
 void Timer(ScreenSession& session, int timer) {
   if (session.id() != kProgressScreen) return;
+  translog::TimerFired(timer);
   if (openForm == ProgressForm::Upgrade) {
     Abandon(session, kPieceTimer);  // any timer; timer 1 is the one stopped
   } else if (timer == kPieceTimer || timer == kWakeTimer) {

@@ -14,6 +14,7 @@ struct File;  // an open PC file; opaque to the core
 enum class OpenMode {
   ReadShared,      // read access, shared read, open existing
   CreateAlways,    // read and write access, no sharing, create or truncate
+  Append,          // write access, shared read, open or create; every write goes to the end
 };
 
 File* OpenFile(const char* path, OpenMode mode);  // null on failure
@@ -43,5 +44,13 @@ bool FileExists(const char* path);
 std::string CurrentFolder();
 // Bytes available to the caller on the drive or file system that holds `path`.
 bool FreeBytes(const char* path, std::uint64_t& bytes);
+// Renames `from` to `to`, replacing a file already called `to`.
+bool RenameFile(const char* from, const char* to);
+
+// Where the transfer log is kept: "%TEMP%\romwiz-transfer.log" on Windows;
+// "$XDG_STATE_HOME/romwiz/transfer.log" on Linux, else
+// "~/.local/state/romwiz/transfer.log" (the folder is created when missing).
+// Empty when there is no such place.
+std::string TransferLogPath();
 
 }  // namespace pc

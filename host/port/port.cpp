@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/bounded_text.h"
+#include "platform/system_error.h"
+#include "port/transfer_log.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
@@ -69,7 +72,17 @@ void ReportPortFailure(PortFailureReport report) {
   if (Wizard.PreparingScreen != nullptr) Wizard.PreparingScreen->End(2);
   if (screens::ScreenSession* progress = ProgressScreen.load()) progress->SetVisible(false);
   screens::ShowScreen(kOpenPortFailureScreen);
+  translog::EndSession("ERROR 105 shown");
   EndWizard();
+}
+
+// A write failed: the log gets how far the send came and the system's code.
+void LogSendFailure(std::uint32_t sent, std::uint32_t total) {
+  std::uint32_t code = platform::LastErrorCode();
+  char what[80];
+  std::snprintf(what, sizeof what, "send failed after %u of %u bytes", static_cast<unsigned>(sent),
+                static_cast<unsigned>(total));
+  translog::Failure(what, code);
 }
 
 bool WaitForSendsToEnd(std::uint32_t realMs) {
@@ -96,16 +109,31 @@ void CloseLink() {
   bool sendsEnded = WaitForSendsToEnd(kReaderStopLimitMs);
   // A reader or a send that did not end in time may still use the port:
   // leaving it open is safe, closing it under them is not.
-  if (port != nullptr && readerEnded && sendsEnded) linkport::Close(port);
+  if (port != nullptr && readerEnded && sendsEnded) {
+    linkport::Close(port);
+    translog::PortClosed();
+  } else if (port != nullptr) {
+    translog::Problem("the port was left open: its reader or a send did not end in time");
+  }
 }
 
 // --- reading ----------------------------------------------------------------
 
+// A read that returns at once; a port error goes to the log with its code.
+long ReadPort(linkport::Port* port, void* buffer, std::uint32_t capacity) {
+  long n = linkport::Read(port, buffer, capacity, Workers.StopWorkers);
+  if (n < 0) translog::Failure("read failed", platform::LastErrorCode());
+  return n;
+}
+
 // 1: a byte, 0: nothing there, -1: port error.
 int ReadOneByte(linkport::Port* port, std::uint8_t& byte) {
-  long n = linkport::Read(port, &byte, 1, Workers.StopWorkers);
+  long n = ReadPort(port, &byte, 1);
   return n < 0 ? -1 : (n == 1 ? 1 : 0);
 }
+
+// The reader's wait for port events failed: logged with its code.
+void LogWaitFailure(const char* what) { translog::Failure(what, platform::LastErrorCode()); }
 
 // Waits for the next comm event of a serial reader. When the driver cannot
 // wait for events, it switches to polled reads kPolledReadIntervalMs apart
@@ -116,9 +144,12 @@ bool NextSerialEvent(linkport::Port* port, bool& polling, std::uint32_t& events)
       case linkport::WaitResult::Event:
         return true;
       case linkport::WaitResult::Stopped:
+        return false;
       case linkport::WaitResult::Failed:
+        LogWaitFailure("wait for port events failed");
         return false;
       case linkport::WaitResult::Unsupported:
+        translog::Note("the driver cannot wait for port events: the reader polls");
         polling = true;
         break;
     }
@@ -164,6 +195,7 @@ unsigned long SerialMessageReader(void* argument) {
     if (WholeMessageAtStart()) SleepObservingStop(kAfterMessageSleepMs);
   }
   ReaderReady = false;
+  translog::ReaderEnded();
   return 0;
 }
 
@@ -184,13 +216,14 @@ int AwaitByte(linkport::Port* port, std::uint8_t& byte) {
 // A pair whose second byte is not 0 is not a message: its first byte was
 // noise, so the pair slides on by one byte (bounded) to find the message.
 int ReadMessage(linkport::Port* port, std::uint8_t (&pair)[2]) {
-  long n = linkport::Read(port, pair, 2, Workers.StopWorkers);
+  long n = ReadPort(port, pair, 2);
   if (n <= 0) return n < 0 ? -1 : 0;
   if (n == 1) {
     int got = AwaitByte(port, pair[1]);
     if (got <= 0) return got;
   }
   for (int slide = 0; pair[1] != 0 && slide < 2; ++slide) {
+    translog::Received(translog::Message::StrayBytes, 1);
     pair[0] = pair[1];
     int got = AwaitByte(port, pair[1]);
     if (got <= 0) return got;
@@ -220,12 +253,22 @@ bool KeepLatestMessage(linkport::Port* port) {
 // The USB driver's event loop: wait, re-arm, take the messages, reset.
 void RunUsbEvents(linkport::Port* port, std::uint32_t mask) {
   while (!ReaderShouldStop()) {
-    if (linkport::UsbWaitEvent(port, mask, Workers.StopWorkers) != linkport::WaitResult::Event) return;
+    linkport::WaitResult waited = linkport::UsbWaitEvent(port, mask, Workers.StopWorkers);
+    if (waited != linkport::WaitResult::Event) {
+      if (waited == linkport::WaitResult::Failed) LogWaitFailure("USB wait for an event failed");
+      return;
+    }
     // Re-armed with the events of the last wait, as the driver expects.
-    if (linkport::UsbArmMask(port, mask) != linkport::ControlResult::Done) return;
+    if (linkport::UsbArmMask(port, mask) != linkport::ControlResult::Done) {
+      LogWaitFailure("USB re-arming failed");
+      return;
+    }
     ClearReceiveBuffer();
     if (!KeepLatestMessage(port)) return;
-    if (!linkport::UsbReset(port, mask)) return;
+    if (!linkport::UsbReset(port, mask)) {
+      LogWaitFailure("USB reset control failed");
+      return;
+    }
   }
 }
 
@@ -248,12 +291,15 @@ unsigned long UsbMessageReader(void* argument) {
       RunUsbEvents(port, mask);
       break;
     case linkport::ControlResult::Unsupported:
+      translog::Note("the driver has no USB controls: the reader polls");
       PollUsbMessages(port);
       break;
     case linkport::ControlResult::Failed:
+      LogWaitFailure("USB arming failed");
       break;
   }
   ReaderReady = false;
+  translog::ReaderEnded();
   return 0;
 }
 
@@ -309,26 +355,30 @@ unsigned long BootLoaderReader(void* argument) {
     if (collected) SleepObservingStop(kAfterPromptSleepMs);
   }
   ReaderReady = false;
+  translog::ReaderEnded();
   return 0;
 }
 
 // Starts `reader` on the open link and waits until it is ready. A thread that
 // cannot be started or does not become ready in time is a port failure.
-int StartReader(platform::ThreadFunction reader, PortFailureReport report) {
+int StartReader(platform::ThreadFunction reader, const char* name, PortFailureReport report) {
   linkport::Port* port = LinkHandle.load();
   if (port == nullptr) return 0;
   ReaderStop = false;
   ReaderReady = false;
   platform::Thread* thread = platform::StartThread(reader, port);
   if (thread == nullptr) {
+    translog::Failure("the reader thread cannot be started", platform::LastErrorCode());
     CloseLink();
     ReportPortFailure(report);
     return 0;
   }
+  translog::ReaderStarted(name);
   ReaderThread = thread;
   std::uint64_t deadline = RealDeadline(kReaderReadyLimitMs);
   while (!ReaderReady) {
     if (platform::NowMs() >= deadline) {
+      translog::Problem("the reader did not become ready");
       CloseLink();
       ReportPortFailure(report);
       return 0;
@@ -336,6 +386,17 @@ int StartReader(platform::ThreadFunction reader, PortFailureReport report) {
     platform::SleepMs(kStopSliceMs);
   }
   return 1;
+}
+
+// Begins the transfer log's session for `path`: the connection, the record's
+// state and the image that is about to go out.
+void BeginLinkSession(const char* path) {
+  char what[translog::kTextCapacity];
+  std::snprintf(what, sizeof what, "%s, %s%s, image %.*s", path,
+                Wizard.ConnectionType == Connection::Usb ? "USB" : "serial",
+                Wizard.Critical ? ", critical record" : "",
+                static_cast<int>(BoundedLength(Wizard.FlashFile, sizeof Wizard.FlashFile)), Wizard.FlashFile);
+  translog::BeginSession(what);
 }
 
 }  // namespace
@@ -363,22 +424,27 @@ bool ReceiveBufferBytes::MessageAt(std::size_t index, std::uint8_t first, std::u
   return index + 1 < kReceiveBufferSize && At(index) == first && At(index + 1) == second;
 }
 
-bool ReceiveBufferBytes::ContainsByte(std::uint8_t value) const {
+int ReceiveBufferBytes::IndexOf(std::uint8_t value) const {
   for (std::size_t i = 0; i < kReceiveBufferSize; ++i) {
     std::uint8_t byte = At(i);
-    if (byte == 0) return false;
-    if (byte == value) return true;
+    if (byte == 0) return -1;
+    if (byte == value) return static_cast<int>(i);
   }
-  return false;
+  return -1;
 }
 
-bool ReceiveBufferBytes::ContainsText(const char* text) const {
+int ReceiveBufferBytes::IndexOfText(const char* text) const {
   // A snapshot, so that the search sees one consistent string.
   char content[kReceiveBufferSize + 1];
   for (std::size_t i = 0; i < kReceiveBufferSize; ++i) content[i] = static_cast<char>(At(i));
   content[kReceiveBufferSize] = 0;
-  return std::strstr(content, text) != nullptr;
+  const char* found = std::strstr(content, text);
+  return found == nullptr ? -1 : static_cast<int>(found - content);
 }
+
+bool ReceiveBufferBytes::ContainsByte(std::uint8_t value) const { return IndexOf(value) >= 0; }
+
+bool ReceiveBufferBytes::ContainsText(const char* text) const { return IndexOfText(text) >= 0; }
 
 void ClearReceiveBuffer() {
   ReceiveBuffer.Clear();
@@ -433,12 +499,21 @@ int OpenLinkPort(const char* portName, PortFailureReport report) {
   LinkDevicePath(portName, path, sizeof path);
   linkport::Port* port = linkport::Open(path);
   if (port == nullptr) {
+    std::uint32_t code = platform::LastErrorCode();
+    char what[sizeof path + 20];
+    std::snprintf(what, sizeof what, "cannot open %s", path);
+    translog::Failure(what, code);
     ReportPortFailure(report);
     return 0;
   }
+  translog::PortOpened(path);
   // Like the original settings call, a device that refuses part of the
   // settings is still used; the protocol's timers catch a link that fails.
-  linkport::ApplySettings(port);
+  if (linkport::ApplySettings(port)) {
+    translog::PortSetUp();
+  } else {
+    translog::Failure("the port refused its settings", platform::LastErrorCode());
+  }
   linkport::RaiseDtrThenRts(port);
   LinkHandle = port;
   return 1;
@@ -446,6 +521,8 @@ int OpenLinkPort(const char* portName, PortFailureReport report) {
 
 bool SendBytes(const void* data, std::uint32_t length) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
+  const std::uint32_t total = length;
+  std::uint32_t sent = 0;
   ++SendsInProgress;
   linkport::Port* port = LinkHandle.load();
   bool ok = port != nullptr;
@@ -461,11 +538,13 @@ bool SendBytes(const void* data, std::uint32_t length) {
     while (written < piece) {  // a short write is followed by the rest
       long n = linkport::Write(port, bytes + written, piece - written, Workers.StopWorkers);
       if (n <= 0) {
+        if (n < 0) LogSendFailure(sent + written, total);
         ok = false;
         break;
       }
       written += static_cast<std::uint32_t>(n);
     }
+    sent += piece;
     bytes += piece;
     length -= piece;
   }
@@ -475,6 +554,7 @@ bool SendBytes(const void* data, std::uint32_t length) {
 
 int StartMessageLink(PortFailureReport report) {
   platform::SleepMs(kMessageLinkSettleMs);
+  BeginLinkSession("loader path");
   ReceiveCursor = 0;
   if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;
   if (Wizard.ConnectionType == Connection::Usb) {
@@ -483,17 +563,20 @@ int StartMessageLink(PortFailureReport report) {
     if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;
   }
   Workers.StopWorkers = false;
-  return StartReader(Wizard.ConnectionType == Connection::Usb ? UsbMessageReader : SerialMessageReader, report);
+  bool usb = Wizard.ConnectionType == Connection::Usb;
+  return StartReader(usb ? UsbMessageReader : SerialMessageReader,
+                     usb ? "USB message reader" : "serial message reader", report);
 }
 
 int StartBootLoaderLink(PortFailureReport report) {
   platform::SleepMs(kBootLoaderLinkSettleMs);
+  BeginLinkSession("boot loader path");
   ReceiveCursor = 0;
   if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;
   Workers.StopWorkers = false;
   // The reader's handle is kept (not closed at once), so that ShutDownLink
   // can wait for the reader before it closes the port.
-  return StartReader(BootLoaderReader, report);
+  return StartReader(BootLoaderReader, "boot loader reader", report);
 }
 
 void ShutDownLink() {

@@ -60,6 +60,9 @@ class ReceiveBufferBytes {
   // Searches the content read as a NUL-terminated string, never past the end.
   bool ContainsByte(std::uint8_t value) const;
   bool ContainsText(const char* text) const;
+  // Where `value` or `text` first is in that string; -1 when it is not.
+  int IndexOf(std::uint8_t value) const;
+  int IndexOfText(const char* text) const;
 
  private:
   std::atomic<std::uint8_t> bytes_[kReceiveBufferSize] = {};

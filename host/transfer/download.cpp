@@ -11,7 +11,9 @@
 #include "checks/resume_record.h"
 #include "platform/clock.h"
 #include "image/image_file.h"
+#include "platform/system_error.h"
 #include "port/port.h"
+#include "port/transfer_log.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
@@ -94,9 +96,11 @@ bool Abandoned() { return Workers.StopWorkers || Wizard.WizardEnded; }
 
 void StartTimer(int timer, std::uint32_t ms) {
   if (auto* screen = Screen()) screen->StartTimer(timer, ms);
+  translog::TimerStarted(timer, ms);
 }
 void StopTimer(int timer) {
   if (auto* screen = Screen()) screen->StopTimer(timer);
+  translog::TimerStopped(timer);
 }
 
 // Progress in bytes of the image in use, and its percentage of `total`.
@@ -125,6 +129,7 @@ class Progress {
 // The transfer has gone through: the record goes, the screen ends with 1.
 void Finish(bool hide) {
   DeleteUpgradeState();
+  translog::Note("the whole image went out; the resume record is deleted");
   if (auto* screen = Screen()) {
     if (hide) {
       screen->SetVisible(false);
@@ -168,17 +173,28 @@ void PutWord(std::uint8_t* at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+// Reads from the image; an error goes to the transfer log with its code, a
+// file that ends before it should (it shrank meanwhile) as a problem.
+long ReadImage(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
+  long read = pc::ReadFile(file, buffer, length);
+  if (read < 0) translog::Failure("the image file cannot be read", platform::LastErrorCode());
+  return read;
+}
+
 // Fills `length` bytes from the file; what the file no longer holds is padded
 // with 0xFF. False on a read error, or when nothing at all was left to read.
 bool ReadPadded(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
   std::uint32_t got = 0;
   while (got < length) {
-    long read = pc::ReadFile(file, buffer + got, length - got);
+    long read = ReadImage(file, buffer + got, length - got);
     if (read < 0) return false;
     if (read == 0) break;
     got += static_cast<std::uint32_t>(read);
   }
-  if (got == 0) return false;
+  if (got == 0) {
+    translog::Problem("the image file ended early");
+    return false;
+  }
   std::memset(buffer + got, kPadByte, length - got);
   return true;
 }
@@ -188,7 +204,8 @@ bool ReadPadded(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
 bool ReadExact(pc::File* file, std::uint8_t* buffer, std::uint32_t length) {
   std::uint32_t got = 0;
   while (got < length) {
-    long read = pc::ReadFile(file, buffer + got, length - got);
+    long read = ReadImage(file, buffer + got, length - got);
+    if (read == 0) translog::Problem("the image file ended early");
     if (read <= 0) return false;
     got += static_cast<std::uint32_t>(read);
   }
@@ -204,26 +221,36 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
 // the link is closed and ERROR 104 is asked for.
 bool OpenImage(std::uint64_t& fileSize) {
   pc::File* file = pc::OpenFile(Wizard.FlashFile, pc::OpenMode::ReadShared);
+  if (file == nullptr) translog::Failure("cannot open the image file", platform::LastErrorCode());
   pc::CloseFile(ImageFileHandle.exchange(file));
   bool usable = file != nullptr && pc::FileSize(file, fileSize) &&
                 fileSize >= kImageHeaderSize + kMinimumPayload &&
                 RoundUp(fileSize - kHeaderAndBootBlock, kPieceSize) <= kLargestLength;
+  if (file != nullptr && !usable) translog::Problem("the image file cannot be sent (size)");
   if (!usable) RefuseImage();
   return usable;
 }
 
 // --- the loader path ----------------------------------------------------------------
 
+constexpr std::uint32_t kMessageBytes = 2;  // the loader's messages: code, 0
+
 // Polls until bytes 0 and 1 hold `first` 0x00 (or, with `strayByte`, bytes 1
-// and 2). False on an abandon. The wake-up wait sleeps between polls too: a
-// busy wait would take the processor from the reader that fills the buffer.
-bool WaitForMessage(std::uint8_t first, bool strayByte) {
+// and 2), and logs the message as `message` (for `piece`). False on an
+// abandon. The wake-up wait sleeps between polls too: a busy wait would take
+// the processor from the reader that fills the buffer.
+bool WaitForMessage(std::uint8_t first, bool strayByte, translog::Message message, std::uint32_t piece = 0) {
   for (;;) {
     if (Abandoned()) return false;
-    if (ReceiveBuffer.MessageAt(0, first, 0)) return true;
-    if (strayByte && ReceiveBuffer.MessageAt(1, first, 0)) return true;
+    if (ReceiveBuffer.MessageAt(0, first, 0)) break;
+    if (strayByte && ReceiveBuffer.MessageAt(1, first, 0)) {
+      translog::Received(translog::Message::StrayBytes, 1);
+      break;
+    }
     platform::SleepMs(kTransferPollMs);
   }
+  translog::Received(message, kMessageBytes, piece);
+  return true;
 }
 
 // A piece request has come: the message timer restarts, the message is cleared.
@@ -232,14 +259,19 @@ void TakeRequest() {
   ClearReceiveMessage();
 }
 
-// Sends and tells whether the transfer may go on. A send that fails without
-// an abandon means a dead link: nothing more is sent, and the message timer
-// (started here, whichever timer ran before) ends the screen.
-bool Send(const void* data, std::uint32_t length) {
+// Sends `message` (for `piece`) and tells whether the transfer may go on. A
+// send that fails without an abandon means a dead link: nothing more is
+// sent, and the message timer (started here, whichever timer ran before)
+// ends the screen.
+bool Send(const void* data, std::uint32_t length, translog::Message message, std::uint32_t piece = 0) {
   bool sent = SendBytes(data, length);
   if (Abandoned()) return false;
-  if (!sent) StartTimer(kMessageTimer, kMessageTimerMs);
-  return sent;
+  if (!sent) {
+    StartTimer(kMessageTimer, kMessageTimerMs);
+    return false;
+  }
+  translog::Sent(message, length, piece);
+  return true;
 }
 
 int RunLoaderProtocol(std::uint64_t fileSize) {
@@ -258,9 +290,9 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
 
   // Wake-up.
   ClearReceiveMessage();
-  if (!Send(kWakeUp, sizeof kWakeUp)) return 0;
+  if (!Send(kWakeUp, sizeof kWakeUp, translog::Message::WakeUp)) return 0;
   StartTimer(kWakeUpTimer, kWakeUpTimerMs);
-  if (!WaitForMessage(kReady, true)) return 0;
+  if (!WaitForMessage(kReady, true, translog::Message::Ready)) return 0;
   StopTimer(kWakeUpTimer);
 
   // The ready answer is cleared before the length goes out, so the first
@@ -269,37 +301,43 @@ int RunLoaderProtocol(std::uint64_t fileSize) {
   ClearReceiveMessage();
   std::uint8_t length[4];
   PutWord(length, static_cast<std::uint32_t>(remaining));
-  if (!Send(length, sizeof length)) return 0;
+  if (!Send(length, sizeof length, translog::Message::ImageLength)) return 0;
 
   Progress progress(static_cast<std::uint64_t>(Wizard.ImageSizeKB) * 1024u);
   StartTimer(kMessageTimer, kMessageTimerMs);
   Workers.BusyCursor = false;
   if (auto* screen = Screen()) screen->RefreshCursor();
 
-  // The payload from 0x80000 on, from the file.
+  // The payload from 0x80000 on, from the file. Pieces are numbered from 1
+  // in the order they go out.
+  std::uint32_t piece = 0;
   while (remaining > kLoaderBlockSize) {
-    if (!WaitForMessage(kPieceRequest, false)) return 0;
+    if (!WaitForMessage(kPieceRequest, false, translog::Message::PieceRequest, piece + 1)) return 0;
     TakeRequest();
     if (!ReadPadded(file, a, kPieceSize)) {
       RefuseImage();
       return 0;
     }
-    if (!Send(a, kPieceSize)) return 0;
+    if (!Send(a, kPieceSize, translog::Message::Piece, ++piece)) return 0;
     remaining -= kPieceSize;
     Workers.BytesToSend = static_cast<std::uint32_t>(remaining);
     progress.Step(kPieceSize);
   }
 
-  // The critical stretch: the loader block, in two pieces.
+  // The critical stretch: the loader block, in two pieces. From here on the
+  // loader in flash is being replaced, so the record is marked critical
+  // first: should the wizard die here, the next run takes the boot loader
+  // path, which needs no loader (the loader path can never finish again).
   Workers.BytesToSend = static_cast<std::uint32_t>(remaining);
-  if (!WaitForMessage(kPieceRequest, false)) return 0;
+  if (!WaitForMessage(kPieceRequest, false, translog::Message::PieceRequest, piece + 1)) return 0;
+  MarkCriticalState();
   TakeRequest();
-  if (!Send(b, kPieceSize)) return 0;
+  if (!Send(b, kPieceSize, translog::Message::Piece, ++piece)) return 0;
   progress.Step(kPieceSize);
   // A request that came while the first half was going out is already here.
-  if (!WaitForMessage(kPieceRequest, false)) return 0;
+  if (!WaitForMessage(kPieceRequest, false, translog::Message::PieceRequest, piece + 1)) return 0;
   TakeRequest();
-  if (!Send(b + kPieceSize, kPieceSize)) return 0;
+  if (!Send(b + kPieceSize, kPieceSize, translog::Message::Piece, ++piece)) return 0;
   progress.Step(kPieceSize);
   StopTimer(kMessageTimer);
   if (Abandoned()) return 0;
@@ -316,12 +354,22 @@ struct BootLoaderRun {
   std::uint32_t address = kLoaderBlockOffset;
 };
 
+// The number of the block at `address`, from 1.
+std::uint32_t BlockNumber(std::uint32_t address) { return (address - kLoaderBlockOffset) / kBlockSize + 1; }
+
+// A prompt has come: logged with the bytes of the buffer up to its end
+// (whatever text the boot loader sent ahead of it included).
+void LogPrompt(translog::Message message, int at, std::size_t promptLength, std::uint32_t block = 0) {
+  translog::Received(message, static_cast<std::uint32_t>(at < 0 ? 0 : at + promptLength), block);
+}
+
 bool AnswerErase(BootLoaderRun& run) {
+  LogPrompt(translog::Message::ErasePrompt, ReceiveBuffer.IndexOf(kErasePrompt), 1);
   StopTimer(kMessageTimer);
   ClearReceiveBuffer();
   PutWord(run.buffer, run.address);
   PutWord(run.buffer + 4, kEraseLength);
-  if (!Send(run.buffer, kEraseRangeBytes)) return false;
+  if (!Send(run.buffer, kEraseRangeBytes, translog::Message::EraseRange)) return false;
   StartTimer(kMessageTimer, kMessageTimerMs);
   return true;
 }
@@ -329,17 +377,19 @@ bool AnswerErase(BootLoaderRun& run) {
 enum class BlockResult { More, Last, Stop };
 
 BlockResult AnswerBlock(BootLoaderRun& run, Progress& progress) {
+  const std::uint32_t block = BlockNumber(run.address);
+  LogPrompt(translog::Message::BlockPrompt, ReceiveBuffer.IndexOf(kBlockPrompt), 1, block);
   StopTimer(kMessageTimer);
   ClearReceiveBuffer();
   PutWord(run.buffer, run.address);
   PutWord(run.buffer + 4, kBlockSize);
   PutWord(run.buffer + 8, 0);
-  if (!Send(run.buffer, kBlockHeaderBytes)) return BlockResult::Stop;
+  if (!Send(run.buffer, kBlockHeaderBytes, translog::Message::BlockHeader, block)) return BlockResult::Stop;
   if (!ReadPadded(run.file, run.buffer, kBlockSize)) {
     RefuseImage();
     return BlockResult::Stop;
   }
-  if (!Send(run.buffer, kBlockSize)) return BlockResult::Stop;
+  if (!Send(run.buffer, kBlockSize, translog::Message::Block, block)) return BlockResult::Stop;
   progress.Step(kBlockSize);
   run.address += kBlockSize;
   StartTimer(kMessageTimer, kMessageTimerMs);
@@ -348,9 +398,11 @@ BlockResult AnswerBlock(BootLoaderRun& run, Progress& progress) {
 }
 
 bool AnswerDownload() {
+  LogPrompt(translog::Message::DownloadPrompt, ReceiveBuffer.IndexOfText(kDownloadPrompt),
+            std::strlen(kDownloadPrompt));
   StopTimer(kMessageTimer);
   ClearReceiveBuffer();
-  if (!Send(kDownloadReply, sizeof kDownloadReply)) return false;
+  if (!Send(kDownloadReply, sizeof kDownloadReply, translog::Message::DownloadReply)) return false;
   StartTimer(kMessageTimer, kMessageTimerMs);
   return true;
 }
@@ -364,7 +416,7 @@ void RunBootLoaderProtocol(std::uint64_t fileSize) {
   }
   ClearReceiveBuffer();
   Progress progress(fileSize - kBlockSize);
-  if (!Send(kLoadCommand, sizeof kLoadCommand)) return;
+  if (!Send(kLoadCommand, sizeof kLoadCommand, translog::Message::LoadCommand)) return;
   StartTimer(kMessageTimer, kMessageTimerMs);
   for (;;) {
     if (Abandoned()) return;
@@ -417,6 +469,16 @@ bool ResumeImageSize(std::uint64_t& size) {
   bool known = file != nullptr && pc::FileSize(file, size);
   pc::CloseFile(file);
   return known;
+}
+
+// The error a worker asked for, as the transfer log names it.
+const char* ErrorScreenName(int screen) {
+  switch (screen) {
+    case kIncompatibleImageScreen: return "ERROR 100 shown";
+    case kCannotOpenImageScreen: return "ERROR 104 shown";
+    case kOpenPortFailureScreen: return "ERROR 105 shown";
+    default: return "error screen shown";
+  }
 }
 
 }  // namespace
@@ -517,6 +579,7 @@ void ShowTransferError() {
   int screen = TakeTransferErrorScreen();
   if (screen == 0) return;
   screens::ShowScreen(screen);
+  translog::EndSession(ErrorScreenName(screen));
   EndWizard();
 }
 

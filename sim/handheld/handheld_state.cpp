@@ -134,8 +134,11 @@ std::string FormatState(const HandheldState& s) {
       << "fault.link_silent_after_messages=" << count(s.faults.linkSilentAfterMessages) << "\n"
       << "fault.link_noise_before_message=" << count(s.faults.linkNoiseBeforeMessage) << "\n"
       << "fault.link_drop_after_bytes=" << count(s.faults.linkDropAfterBytes) << "\n"
+      << "fault.link_hold_at_piece=" << count(s.faults.linkHoldAtPiece) << "\n"
       << "fault.backup_stall_after_chunks=" << count(s.faults.backupStallAfterChunks) << "\n"
-      << "fault.backup_short_chunk=" << count(s.faults.backupShortChunk) << "\n";
+      << "fault.backup_short_chunk=" << count(s.faults.backupShortChunk) << "\n"
+      << "boots=" << s.boots << "\n"
+      << "link_held_at_piece=" << s.linkHeldAtPiece << "\n";
   return out.str();
 }
 
@@ -154,8 +157,11 @@ void ParseState(const std::string& text, HandheldState& s) {
       else if (key == "fault.link_silent_after_messages") count(s.faults.linkSilentAfterMessages);
       else if (key == "fault.link_noise_before_message") count(s.faults.linkNoiseBeforeMessage);
       else if (key == "fault.link_drop_after_bytes") count(s.faults.linkDropAfterBytes);
+      else if (key == "fault.link_hold_at_piece") count(s.faults.linkHoldAtPiece);
       else if (key == "fault.backup_stall_after_chunks") count(s.faults.backupStallAfterChunks);
       else if (key == "fault.backup_short_chunk") count(s.faults.backupShortChunk);
+      else if (key == "boots") s.boots = static_cast<std::uint32_t>(std::stoul(value));
+      else if (key == "link_held_at_piece") s.linkHeldAtPiece = std::stoull(value);
       else if (key == "power") s.onAdapter = (value != "battery");
       else if (key == "battery_percent") s.batteryPercent = static_cast<std::uint32_t>(std::stoul(value));
       else if (key == "flash_mb") s.flashMb = static_cast<std::uint32_t>(std::stoul(value));

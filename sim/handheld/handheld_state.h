@@ -13,8 +13,10 @@
 // program file names), fault.probe_silent, fault.no_answer, fault.init_fails
 // (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,
 // fault.link_noise_before_message, fault.link_drop_after_bytes,
-// fault.backup_stall_after_chunks, fault.backup_short_chunk (counts; empty
-// for never).
+// fault.link_hold_at_piece, fault.backup_stall_after_chunks,
+// fault.backup_short_chunk (counts; empty for never), boots (restarts so
+// far: a reset restarts the running loader even when the mode stays),
+// link_held_at_piece (the piece the running peer holds inside; 0: none).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -43,6 +45,7 @@ struct Faults {
   std::uint64_t linkSilentAfterMessages = kNoLinkFault;
   std::uint64_t linkNoiseBeforeMessage = kNoLinkFault;
   std::uint64_t linkDropAfterBytes = kNoLinkFault;
+  std::uint64_t linkHoldAtPiece = kNoLinkFault;  // piece or block, from 1
   // backup.exe: writes this many chunks, then no more; and the chunk of this
   // number (1 = the first) stays kBackupShortBytes short. kNoLinkFault for none.
   std::uint64_t backupStallAfterChunks = kNoLinkFault;
@@ -61,6 +64,8 @@ struct HandheldState {
   std::string tzDaylightName;
   std::vector<std::uint8_t> tzBlock;  // the last TIME_ZONE_INFORMATION set (172 bytes) or empty
   Faults faults;
+  std::uint32_t boots = 0;
+  std::uint64_t linkHeldAtPiece = 0;
 };
 
 std::string StatePath(const std::string& folder);

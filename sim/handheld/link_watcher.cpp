@@ -6,15 +6,35 @@
 #include <iostream>
 
 #include "handheld.h"
+#include "loader/install.h"
 #include "sim/peers/link_peers.h"
+#include "startup/hardware_map.h"
 #include "violations.h"
 
 namespace handheld {
 namespace {
 
 constexpr std::size_t kLoaderTagBytes = 64;  // the tag lies in the loader file's first line
+constexpr char kPeerLogName[] = "link.log";
+
+// A loader record: its second word names a model.
+bool LoaderRecordInFlash(const std::string& flashPath) {
+  std::ifstream in(flashPath, std::ios::binary);
+  in.seekg(kLoaderRecordOffset);
+  unsigned char record[kLoaderRecordBytes] = {};
+  if (!in.read(reinterpret_cast<char*>(record), sizeof record)) return false;
+  const std::uint32_t model = record[4] | (record[5] << 8) | (record[6] << 16) | (static_cast<std::uint32_t>(record[7]) << 24);
+  return model == static_cast<std::uint32_t>(kModel5800) || model == static_cast<std::uint32_t>(kModel5300);
+}
 
 }  // namespace
+
+Mode ModeAfterReset(const std::string& flashPath) {
+  if (!LoaderRecordInFlash(flashPath)) return Mode::WinCE;
+  return LoaderKindInFlash(flashPath) != 0 ? Mode::Loader : Mode::Off;
+}
+
+std::string PeerLogPath(const std::string& folder) { return folder + "/" + kPeerLogName; }
 
 int LoaderKindInFlash(const std::string& flashPath) {
   std::ifstream in(flashPath, std::ios::binary);
@@ -95,10 +115,26 @@ void LinkWatcher::StopPeer() {
   flash_.reset();
 }
 
+// The hold goes to the running peer; where it holds goes to the state.
+void LinkWatcher::PassHold(const HandheldState& state) {
+  std::uint64_t held = 0;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!peer_) return;
+    peer_->SetHoldAtPiece(state.faults.linkHoldAtPiece);
+    held = peer_->Status().heldAtPiece;
+  }
+  if (held != state.linkHeldAtPiece) handheld_.ChangeState([held](HandheldState& s) { s.linkHeldAtPiece = held; });
+}
+
 void LinkWatcher::Follow(const HandheldState& state) {
-  if (state.mode == running_) return;
+  if (state.mode == running_ && state.boots == runningBoots_) {
+    PassHold(state);
+    return;
+  }
   RetirePeer();
   running_ = state.mode;
+  runningBoots_ = state.boots;
   if (state.mode != Mode::Loader && state.mode != Mode::BootLoader) return;
   ReleaseCable();  // the new peer publishes the link afresh
 
@@ -115,6 +151,8 @@ void LinkWatcher::Follow(const HandheldState& state) {
   options.faults.silentAfterMessages = state.faults.linkSilentAfterMessages;
   options.faults.noiseBeforeMessage = state.faults.linkNoiseBeforeMessage;
   options.faults.dropAfterBytes = state.faults.linkDropAfterBytes;
+  options.faults.holdAtPiece = state.faults.linkHoldAtPiece;
+  options.logPath = PeerLogPath(handheld_.Folder());
   Handheld& handheld = handheld_;
   // Written: the handheld restarts into Windows CE. The watcher sees the new
   // mode at its next poll and retires the peer.

@@ -8,7 +8,11 @@
 // ("(usb)" or "(serial)", see distribution.h); a block without a tag falls
 // back to the state's `link` key. When the loader has received the whole image
 // it restarts the handheld into Windows CE (mode wince), and the handheld
-// then reports the ROM now in flash.
+// then reports the ROM now in flash. A reset (the state's boot count moves)
+// starts the peer afresh even when the mode stays. The watcher hands the
+// running peer the hold of the state's faults and records in the state the
+// piece the peer holds inside; the peer logs to "link.log" in the state
+// folder.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -30,6 +34,13 @@ class Handheld;
 
 // The loader flavour the flash at `flashPath` names: 1 serial, 2 USB, 0 none.
 int LoaderKindInFlash(const std::string& flashPath);
+// What a normal reset starts, as the boot code decides from the flash: a
+// loader record with its loader whole starts the loader; a record whose
+// loader block has been overwritten hangs the handheld (Off); no record
+// boots Windows CE.
+Mode ModeAfterReset(const std::string& flashPath);
+// The peers' log in a state folder.
+std::string PeerLogPath(const std::string& folder);
 // $XDG_CONFIG_HOME/romwiz/dosdevices (~/.config when unset): where romwiz
 // on Linux looks for com1 and wceusbsh001.
 std::string DefaultDosDevices();
@@ -49,6 +60,7 @@ class LinkWatcher {
  private:
   void Loop();
   void Follow(const HandheldState& state);
+  void PassHold(const HandheldState& state);
   void StopPeer();
   void RetirePeer();
   void ReleaseCable();
@@ -60,6 +72,7 @@ class LinkWatcher {
   std::thread thread_;
   mutable std::mutex lock_;  // guards the peer for LinkPath
   Mode running_ = Mode::WinCE;
+  std::uint32_t runningBoots_ = 0;
   std::unique_ptr<peers::FileFlashStore> flash_;
   std::unique_ptr<peers::Peer> peer_;
   // A serial peer that has restarted the handheld keeps its line open, as a

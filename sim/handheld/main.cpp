@@ -10,10 +10,11 @@
 //   handheld-sim stop DIR [--pidfile F]
 //   handheld-sim power DIR on|battery [--percent N]
 //   handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]
+//   handheld-sim reset DIR [--bootloader]   (a normal reset, or one with the joypad held)
 //   handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent
 //                          | no-answer | init-fails | link-silent-bytes N
 //                          | link-silent-messages N | link-noise N | link-drop N
-//                          | backup-stall N | backup-short N | clear [fault]
+//                          | hold-at-piece K | backup-stall N | backup-short N | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
 //   handheld-sim --help
@@ -33,6 +34,7 @@
 #include "devflash_program.h"
 #include "distribution.h"
 #include "handheld.h"
+#include "link_watcher.h"
 #include "rapi_service.h"
 #include "violations.h"
 #include "sim/soc/elf_image.h"
@@ -71,6 +73,7 @@ const std::map<std::string, CommandSyntax>& Commands() {
       {"stop", {{"--pidfile"}, {}, 1, 1}},
       {"power", {{"--percent"}, {}, 2, 2}},
       {"mode", {{"--link"}, {}, 2, 2}},
+      {"reset", {{}, {"--bootloader"}, 1, 1}},
       {"fault", {{}, {}, 2, 3}},
       {"flash", {{}, {}, 2, 2}},
       {"status", {{}, {}, 1, 1}},
@@ -150,9 +153,11 @@ const char kUsage[] =
     "  handheld-sim stop DIR [--pidfile F]\n"
     "  handheld-sim power DIR on|battery [--percent N]\n"
     "  handheld-sim mode DIR wince|loader|bootloader|off [--link serial|usb]\n"
+    "  handheld-sim reset DIR [--bootloader]\n"
     "  handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent | no-answer\n"
     "                          | init-fails | link-silent-bytes N | link-silent-messages N\n"
-    "                          | link-noise N | link-drop N | clear [fault]\n"
+    "                          | link-noise N | link-drop N | hold-at-piece K | backup-stall N\n"
+    "                          | backup-short N | clear [fault]\n"
     "  handheld-sim flash DIR IMAGE.nbf\n"
     "  handheld-sim status DIR\n"
     "  handheld-sim --help\n"
@@ -292,6 +297,20 @@ int SetMode(const Args& args) {
   });
 }
 
+// A normal reset restarts into what the flash holds; with the joypad held,
+// into the boot loader. Either way a peer that was inside a transfer starts
+// afresh, and nothing holds any more.
+int Reset(const Args& args) {
+  const std::string folder = args.positional[0];
+  const bool bootLoader = args.Has("--bootloader");
+  const Mode mode = bootLoader ? Mode::BootLoader : ModeAfterReset(folder + "/flash.bin");
+  return Change(folder, [&](HandheldState& s) {
+    s.mode = mode;
+    ++s.boots;
+    s.linkHeldAtPiece = 0;
+  });
+}
+
 int Fault(const Args& args) {
   if (args.positional.size() < 2) return Usage();
   const std::string name = args.positional[1];
@@ -305,6 +324,7 @@ int Fault(const Args& args) {
       {"link-silent-messages", &Faults::linkSilentAfterMessages},
       {"link-noise", &Faults::linkNoiseBeforeMessage},
       {"link-drop", &Faults::linkDropAfterBytes},
+      {"hold-at-piece", &Faults::linkHoldAtPiece},
       {"backup-stall", &Faults::backupStallAfterChunks},
       {"backup-short", &Faults::backupShortChunk},
   };
@@ -317,12 +337,14 @@ int Fault(const Args& args) {
   if (name != "fail-call" && name != "no-start" && name != "probe-silent" && name != "no-answer" &&
       name != "init-fails" && name != "clear" && countFault == kCountFaults.end()) {
     std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails,\n"
-                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, backup-stall,\n"
-                 "  backup-short, clear\n";
+                 "  link-silent-bytes, link-silent-messages, link-noise, link-drop, hold-at-piece,\n"
+                 "  backup-stall, backup-short, clear\n";
     return 2;
   }
   return Change(args.positional[0], [&](HandheldState& s) {
     Faults& f = s.faults;
+    // A hold that is lifted no longer holds anything.
+    if (name == "clear" && (argument.empty() || argument == "hold-at-piece")) s.linkHeldAtPiece = 0;
     if (countFault != kCountFaults.end()) f.*(countFault->second) = count;
     else if (name == "fail-call") f.failCalls.insert(argument);
     else if (name == "no-start") f.noStart.insert(LowerAscii(argument));
@@ -406,6 +428,7 @@ int main(int argc, char** argv) {
   if (command == "stop") return StopHandheld(args.positional[0], args.Get("--pidfile"));
   if (command == "power") return Power(args);
   if (command == "mode") return SetMode(args);
+  if (command == "reset") return Reset(args);
   if (command == "fault") return Fault(args);
   if (command == "flash") return Flash(args);
   return Status(args);

@@ -76,10 +76,20 @@ namespace {
 
 std::string DefaultLinkName(PeerKind kind) { return kind == PeerKind::UsbLoader ? "wceusbsh001" : "com1"; }
 
+const char* KindName(PeerKind kind) {
+  switch (kind) {
+    case PeerKind::SerialLoader: return "download loader (serial)";
+    case PeerKind::UsbLoader: return "download loader (USB)";
+    case PeerKind::BootLoader: return "boot loader";
+  }
+  return "peer";
+}
+
 class RunningPeer : public Peer {
  public:
   RunningPeer(const PeerOptions& options, FlashStore& flash)
       : options_(options), flash_(flash), link_(options.faults, stop_) {
+    progress_.holdAtPiece = options.faults.holdAtPiece;
     progress_.onViolation = options.onViolation;
   }
   ~RunningPeer() override { Stop(); }
@@ -105,9 +115,12 @@ class RunningPeer : public Peer {
     status.blocksWritten = progress_.blocksWritten;
     status.restarted = restarted_;
     status.dropped = link_.Dropped();
+    status.heldAtPiece = progress_.heldAtPiece;
     status.violations = progress_.Violations();
     return status;
   }
+
+  void SetHoldAtPiece(std::uint64_t piece) override { progress_.holdAtPiece = piece; }
 
   const std::string& LinkPath() const override { return path_; }
   PeerKind LinkKind() const override { return options_.kind; }
@@ -119,10 +132,17 @@ class RunningPeer : public Peer {
 
  private:
   void Run() {
+    PeerLog log(options_.logPath, std::string(KindName(options_.kind)) + " on " + path_);
+    link_.SetLog(&log);
     bool finished = options_.kind == PeerKind::BootLoader
-                        ? RunBootLoader(link_, flash_, progress_, options_.bootLoaderIdleMs)
-                        : RunDownloadLoader(link_, flash_, progress_);
-    if (!finished) return;
+                        ? RunBootLoader(link_, flash_, progress_, options_.bootLoaderIdleMs, log)
+                        : RunDownloadLoader(link_, flash_, progress_, log);
+    link_.SetLog(nullptr);
+    if (!finished) {
+      log.Note(stop_ ? "stopped" : "ended without the image");
+      return;
+    }
+    log.Note("restart into Windows CE");
     // The handheld restarts into Windows CE. A USB-serial link vanishes with
     // the device's reset. A serial cable does not: the PC's port stays open
     // on a quiet line until the peer is stopped (a pseudo-terminal that hangs

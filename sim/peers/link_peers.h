@@ -42,7 +42,12 @@
 // Faults for tests (LinkFaults, counted from the start of the peer): stop
 // answering after N bytes received or N messages sent, one noise byte before
 // message N, or a dropped connection (the pseudo-terminal closes) after N
-// bytes received.
+// bytes received. A hold stops the peer inside piece (or block) K, half of
+// it received, until the hold is changed (SetHoldAtPiece) or the peer
+// stops: a script can interrupt the PC side exactly there.
+//
+// With a log path the peer appends what it receives and sends to that file
+// (see peer_log.h).
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -90,6 +95,7 @@ struct LinkFaults {
   std::uint64_t silentAfterMessages = kNever;  // messages sent, then no more
   std::uint64_t noiseBeforeMessage = kNever;   // 1-based: message 1 is the first answer
   std::uint64_t dropAfterBytes = kNever;       // bytes received, then the link closes
+  std::uint64_t holdAtPiece = kNever;          // 1-based piece or block to hold inside
 };
 
 struct PeerOptions {
@@ -101,6 +107,7 @@ struct PeerOptions {
   // Called on the peer's thread for every protocol violation of the PC.
   std::function<void(const std::string&)> onViolation;
   std::uint32_t bootLoaderIdleMs = 3000;
+  std::string logPath;  // the peer's log; empty: none
 };
 
 struct PeerStatus {
@@ -109,6 +116,7 @@ struct PeerStatus {
   std::uint32_t blocksWritten = 0;  // pieces (loader) or blocks (boot loader)
   bool restarted = false;           // finished and restarted into Windows CE
   bool dropped = false;             // the connection was dropped (fault)
+  std::uint64_t heldAtPiece = 0;    // the piece the peer holds inside now; 0: none
   std::vector<std::string> violations;  // what the PC did out of turn or out of range
 };
 
@@ -122,6 +130,8 @@ class Peer {
   virtual PeerKind LinkKind() const = 0;
   // Waits up to `ms` real milliseconds for the restart; true when it came.
   virtual bool WaitRestarted(std::uint32_t ms) const = 0;
+  // Moves the hold (kNever: none); a peer holding elsewhere goes on.
+  virtual void SetHoldAtPiece(std::uint64_t piece) = 0;
 };
 
 // Creates the pseudo-terminal, publishes it and starts the peer. Null (and

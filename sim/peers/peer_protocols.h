@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/peers/link_peers.h"
+#include "sim/peers/peer_log.h"
 #include "sim/peers/pty_link.h"
 
 namespace peers {
@@ -41,9 +42,12 @@ constexpr std::uint32_t kEraseLength = 0xF40000;
 // How long the peer listens after the end for bytes the PC should not send.
 constexpr std::uint32_t kAfterEndListenMs = 100;
 
-// Counters and violations the peer's owner reads while the peer runs.
+// Counters and violations the peer's owner reads, and the hold it moves,
+// while the peer runs.
 struct PeerProgress {
   std::atomic<std::uint32_t> blocksWritten{0};
+  std::atomic<std::uint64_t> holdAtPiece{kNever};
+  std::atomic<std::uint64_t> heldAtPiece{0};
   std::function<void(const std::string&)> onViolation;  // set before the peer starts
 
   void Violation(const std::string& what);
@@ -58,7 +62,7 @@ struct PeerProgress {
 // last two from 0x80000 upward, the last two at 0x40000 and 0x60000.
 std::uint32_t LoaderPieceAddress(std::uint32_t index, std::uint32_t count);
 
-bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress);
-bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std::uint32_t idleMs);
+bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, PeerLog& log);
+bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std::uint32_t idleMs, PeerLog& log);
 
 }  // namespace peers

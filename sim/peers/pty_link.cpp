@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 namespace peers {
@@ -71,11 +72,15 @@ bool PtyLink::Publish(const std::string& folder, const std::string& name, std::s
     return false;
   }
   symlink_ = path;
+  slaveName_ = slaveName;
   return true;
 }
 
 void PtyLink::Close() {
-  if (!symlink_.empty()) unlink(symlink_.c_str());
+  // The symlink goes only while it still names this line: another peer may
+  // have published its own under the same name since.
+  std::error_code ec;
+  if (!symlink_.empty() && std::filesystem::read_symlink(symlink_, ec) == slaveName_) unlink(symlink_.c_str());
   symlink_.clear();
   if (slave_ >= 0) close(slave_);
   if (master_ >= 0) close(master_);
@@ -118,6 +123,7 @@ LinkRead PtyLink::ReadExact(std::uint8_t* buffer, std::uint32_t length, std::uin
     if (received_ >= faults_.dropAfterBytes) {
       dropped_ = true;
       Close();
+      if (log_ != nullptr) log_->Note("link dropped after " + std::to_string(received_.load()) + " bytes received");
       return LinkRead::Dropped;
     }
   }
@@ -167,7 +173,11 @@ bool PtyLink::WriteAll(const std::uint8_t* data, std::uint32_t length) {
 
 bool PtyLink::SendMessage(const std::uint8_t* data, std::uint32_t length) {
   if (Silent() || dropped_) return false;
-  if (messages_ + 1 == faults_.noiseBeforeMessage && !WriteAll(&kNoiseByte, 1)) return false;
+  if (messages_ + 1 == faults_.noiseBeforeMessage) {
+    if (!WriteAll(&kNoiseByte, 1)) return false;
+    // Named as the PC's log names bytes that belong to no message.
+    if (log_ != nullptr) log_->Sent("stray bytes", 0, 1);
+  }
   if (!WriteAll(data, length)) return false;
   ++messages_;
   return true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "sim/peers/link_peers.h"
+#include "sim/peers/peer_log.h"
 
 namespace peers {
 
@@ -42,6 +43,10 @@ class PtyLink {
   // Closes the pseudo-terminal and removes the symlink (idempotent).
   void Close();
 
+  // Where the faults that fire are noted (null: nowhere).
+  void SetLog(PeerLog* log) { log_ = log; }
+  bool Stopping() const { return stop_; }
+
   std::uint64_t BytesReceived() const { return received_; }
   std::uint64_t MessagesSent() const { return messages_; }
   bool Dropped() const { return dropped_; }
@@ -52,9 +57,11 @@ class PtyLink {
 
   LinkFaults faults_;
   const std::atomic<bool>& stop_;
+  PeerLog* log_ = nullptr;
   int master_ = -1;
   int slave_ = -1;  // held open so the line keeps its settings between opens
   std::string symlink_;
+  std::string slaveName_;  // what the symlink names
   std::atomic<std::uint64_t> received_{0};
   std::atomic<std::uint64_t> messages_{0};
   std::atomic<bool> dropped_{false};

@@ -14,6 +14,7 @@
 #include "scripted_front_end.h"
 #include "transfer/download.h"
 #include "port/port.h"
+#include "port/transfer_log.h"
 #include "flow/screen_behaviour.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
@@ -173,6 +174,7 @@ void DownloadTest::SetUp() {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   folder_ = pattern;
   setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+  setenv("XDG_STATE_HOME", folder_.c_str(), 1);  // the transfer log
   std::filesystem::create_directories(folder_ + "/romwiz");
   std::ofstream(folder_ + "/romwiz/registry.reg") << "REGEDIT4\r\n\r\n";
   dosdevices_ = folder_ + "/romwiz/dosdevices";
@@ -184,6 +186,7 @@ void DownloadTest::SetUp() {
 
 void DownloadTest::TearDown() {
   wizard::ShutDownTransfer();
+  translog::EndSession("test ended");
   wizard::SetSendPieceObserver(nullptr);
   sentCounter = nullptr;
   wizard::TakeTransferErrorScreen();

@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "port/port.h"
+#include "port/transfer_log.h"
 #include "wizard/wizard_state.h"
 
 namespace porttest {
@@ -48,6 +49,7 @@ void LinkTest::SetUp() {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   folder_ = pattern;
   setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+  setenv("XDG_STATE_HOME", folder_.c_str(), 1);  // the transfer log
   dosdevices_ = folder_ + "/romwiz/dosdevices";
   platform::SetTimeScale(kFastTime);
   wizard::ClearReceiveBuffer();
@@ -56,6 +58,7 @@ void LinkTest::SetUp() {
 
 void LinkTest::TearDown() {
   wizard::ShutDownLink();
+  translog::EndSession("test ended");
   EXPECT_FALSE(wizard::ReaderReady) << "a reader outlived the link";
   lineStop_ = true;
   line_.reset();

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -88,3 +90,34 @@ TEST_F(PcFilesTest, FolderAndFreeSpace) {
 }
 
 }  // namespace
+
+// The transfer log's file: appended to, renamed over its old copy, and kept
+// in the state folder, which is created.
+TEST_F(PcFilesTest, AppendRenameAndTheTransferLogPlace) {
+  std::string path = folder_ / "log";
+  for (const char* text : {"one ", "two"}) {
+    pc::File* file = pc::OpenFile(path.c_str(), pc::OpenMode::Append);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(pc::WriteFile(file, text, std::strlen(text)));
+    pc::CloseFile(file);
+  }
+  std::ofstream(folder_ / "log.1") << "older";
+  EXPECT_TRUE(pc::RenameFile(path.c_str(), (path + ".1").c_str()));
+  std::ifstream in(path + ".1");
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "one two");
+  EXPECT_FALSE(pc::FileExists(path.c_str()));
+
+  const char* oldState = std::getenv("XDG_STATE_HOME");
+  const char* oldHome = std::getenv("HOME");
+  std::string savedState = oldState ? oldState : "", savedHome = oldHome ? oldHome : "";
+  ::setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1);
+  EXPECT_EQ(pc::TransferLogPath(), folder_ / "state/romwiz/transfer.log");
+  EXPECT_TRUE(std::filesystem::is_directory(folder_ / "state/romwiz"));
+  ::unsetenv("XDG_STATE_HOME");
+  ::setenv("HOME", (folder_ / "home").c_str(), 1);
+  EXPECT_EQ(pc::TransferLogPath(), folder_ / "home/.local/state/romwiz/transfer.log");
+  EXPECT_TRUE(std::filesystem::is_directory(folder_ / "home/.local/state/romwiz"));
+  if (oldState) ::setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+  if (oldHome) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
+}

@@ -15,6 +15,7 @@
 #include "rom_image.h"
 #include "image/image_file.h"
 #include "port/port.h"
+#include "port/transfer_log.h"
 #include "violations.h"
 
 namespace preparetest {
@@ -55,6 +56,7 @@ void PrepareTest::SetUp() {
   hadConfig_ = old != nullptr;
   if (old) oldConfig_ = old;
   ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+  ::setenv("XDG_STATE_HOME", config.Path().c_str(), 1);  // the transfer log
   std::filesystem::create_directories(config / "romwiz");
   g_pcRegistryFile = config / "romwiz/registry.reg";
   std::ofstream(g_pcRegistryFile, std::ios::binary)
@@ -105,10 +107,15 @@ void PrepareTest::SetUp() {
 
 void PrepareTest::TearDown() {
   wizard::ShutDownLink();
+  translog::EndSession("test ended");
   if (peer) peer->Stop();
   // The wizard never does what a handheld would refuse.
-  if (peer) EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
-  if (hh) EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
+  if (peer) {
+    EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
+  }
+  if (hh) {
+    EXPECT_EQ(handheld::LoadViolations(hh->Folder()), std::vector<std::string>{});
+  }
   rapi::CeRapiUninit();
   ui.reset();
   service->Stop();
@@ -116,6 +123,7 @@ void PrepareTest::TearDown() {
   platform::SetTimeScale(1);
   ::unsetenv("ROMWIZ_ACTIVESYNC_STOP");
   if (hadConfig_) ::setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1); else ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_STATE_HOME");
 }
 
 void PrepareTest::UseImage(const std::string& code, const std::string& version) {

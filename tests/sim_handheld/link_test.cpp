@@ -181,3 +181,69 @@ TEST_F(LinkTest, LinkFaultsReachThePeer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reset as the boot code sees the flash: no loader record boots Windows
+// CE, a record with its loader starts the loader, a record whose loader
+// block was overwritten hangs. A loader inside a transfer starts afresh.
+TEST_F(LinkTest, AResetStartsWhatTheFlashSaysAndTheLoaderAfresh) {
+  EXPECT_EQ(ModeAfterReset(hh->FlashPath()), Mode::WinCE);
+  InstallLoader([&] {
+    DistributionOptions options;
+    options.identity = {"LUMO-5800", "1.41.00", "ENG"};
+    EXPECT_EQ(WriteDistribution(dist.Path(), options), "");
+    return dist.Path() + "/English/flash_serial.nb";
+  }());
+  EXPECT_EQ(ModeAfterReset(hh->FlashPath()), Mode::WinCE);  // a loader, but no record naming it
+  {
+    std::fstream flash(hh->FlashPath(), std::ios::binary | std::ios::in | std::ios::out);
+    const std::uint8_t record[8] = {0, 0, 0, 0, 16, 0, 0, 0};  // model 5800
+    flash.seekp(0x60000);
+    flash.write(reinterpret_cast<const char*>(record), sizeof record);
+  }
+  ASSERT_EQ(ModeAfterReset(hh->FlashPath()), Mode::Loader);
+
+  SetMode(Mode::Loader);
+  ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(dosdevices + "/com1"); }));
+  {
+    PcEnd pc(dosdevices + "/com1");
+    ASSERT_TRUE(pc.Open());
+    ASSERT_TRUE(pc.Send("A", 1));
+    ASSERT_EQ(pc.Receive2(), (std::vector<std::uint8_t>{0x05, 0x00}));
+    const std::uint8_t length[4] = {0, 0, 0x18, 0};
+    ASSERT_TRUE(pc.Send(length, 4));
+    ASSERT_EQ(pc.Receive2(), (std::vector<std::uint8_t>{0x04, 0x00}));
+    const std::vector<std::uint8_t> half(kPiece / 2, 0xAB);
+    ASSERT_TRUE(pc.Send(half.data(), half.size()));
+    // Inside piece 1 the loader takes a wake-up as piece data.
+    ASSERT_TRUE(pc.Send("A", 1));
+    EXPECT_TRUE(pc.Receive2().empty());
+  }
+  // Each start of a peer begins a session of its log.
+  auto starts = [&] {
+    std::ifstream log(PeerLogPath(folder.Path()));
+    int count = 0;
+    for (std::string line; std::getline(log, line);) count += line.rfind("== ", 0) == 0;
+    return count;
+  };
+  ASSERT_EQ(starts(), 1);
+  ASSERT_TRUE(hh->ChangeState([](HandheldState& s) { ++s.boots; }));  // what `reset` does in loader mode
+  ASSERT_TRUE(Eventually([&] { return starts() == 2 && std::filesystem::exists(dosdevices + "/com1"); }));
+  PcEnd pc(dosdevices + "/com1");
+  ASSERT_TRUE(pc.Open());
+  ASSERT_TRUE(pc.Send("A", 1));
+  EXPECT_EQ(pc.Receive2(), (std::vector<std::uint8_t>{0x05, 0x00}));
+
+  // Piece 13 of an upgrade has replaced the loader: the record now names
+  // a loader that is no longer there.
+  {
+    std::fstream flash(hh->FlashPath(), std::ios::binary | std::ios::in | std::ios::out);
+    const std::vector<char> image(kPiece, 0x5A);
+    flash.seekp(kLoaderBlockOffset);
+    flash.write(image.data(), static_cast<std::streamsize>(image.size()));
+  }
+  EXPECT_EQ(ModeAfterReset(hh->FlashPath()), Mode::Off);
+}
+
+}  // namespace

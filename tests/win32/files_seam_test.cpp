@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -110,3 +111,27 @@ TEST_F(FilesSeam, CurrentFolderAndFreeSpaceOfTheDrive) {
 }
 
 }  // namespace
+
+// The transfer log's file: appends land at the end, a rename replaces the
+// old copy, and the log lives in %TEMP%.
+TEST_F(FilesSeam, AppendRenameAndTheTransferLogPlace) {
+  Write("log.1", "older");
+  for (const char* text : {"one ", "two"}) {
+    pc::File* file = pc::OpenFile(Path("log").c_str(), pc::OpenMode::Append);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(pc::WriteFile(file, text, std::strlen(text)));
+    pc::CloseFile(file);
+  }
+  EXPECT_TRUE(pc::RenameFile(Path("log").c_str(), Path("log.1").c_str()));
+  EXPECT_FALSE(pc::FileExists(Path("log").c_str()));
+  pc::File* file = pc::OpenFile(Path("log.1").c_str(), pc::OpenMode::ReadShared);
+  ASSERT_NE(file, nullptr);
+  char text[16] = {};
+  EXPECT_EQ(pc::ReadFile(file, text, sizeof text), 7);
+  EXPECT_STREQ(text, "one two");
+  pc::CloseFile(file);
+
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  EXPECT_EQ(pc::TransferLogPath(), std::string(temp) + "romwiz-transfer.log");
+}

@@ -73,7 +73,11 @@ Ready WaitReady(Port* port, short what, const std::atomic<bool>& stop) {
     if (fds[1].revents != 0) return Ready::Stopped;
     // The other end has gone (hang-up) or the device failed. Checked first:
     // a hung-up tty also reports itself readable, and its reads return 0.
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return Ready::Failed;
+    // errno tells the caller's log what happened, as a failed read would.
+    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      errno = EIO;
+      return Ready::Failed;
+    }
     if (fds[0].revents & what) return Ready::Yes;
   }
 }
@@ -97,18 +101,20 @@ std::string ResolveDeviceName(const char* deviceName) {
 
 Port* Open(const char* deviceName) {
   std::string path = ResolveDeviceName(deviceName);
-  if (path.empty()) return nullptr;
+  if (path.empty()) {
+    errno = ENOENT;  // no such device, as Windows reports ERROR_FILE_NOT_FOUND
+    return nullptr;
+  }
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   // No sharing: a second opener (another wizard) is refused, as CreateFileA
-  // with share mode 0 refuses it on Windows.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return nullptr;
-  }
+  // with share mode 0 refuses it on Windows. errno is kept across the close
+  // for the caller's log.
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int code = errno;
     close(fd);
+    errno = code;
     return nullptr;
   }
   Port* port = new Port;

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/posix/terminal_front_end.h"
 #include "platform/screens.h"
+#include "port/transfer_log.h"
 #include "wizard/catalogue.h"
 #include "flow/driver.h"
 #include "wizard/wizard_state.h"
@@ -64,5 +65,6 @@ int main() {
   // A second copy ends silently, without any screen.
   if (!TakeInstanceLock()) return 0;
   wizard::RunWizard();
+  translog::EndSession("wizard ended");  // a session no screen has ended
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace pc {
@@ -27,12 +28,23 @@ std::string NativePath(const char* path) {
   return native;
 }
 
+// Creates `folder` and the folders above it that are missing.
+bool CreateFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    std::string part = folder.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) return true;
+  }
+}
+
 }  // namespace
 
 File* OpenFile(const char* path, OpenMode mode) {
   std::string native = NativePath(path);
   if (native.empty()) return nullptr;
-  int flags = (mode == OpenMode::ReadShared) ? O_RDONLY : (O_RDWR | O_CREAT | O_TRUNC);
+  int flags = O_RDONLY;
+  if (mode == OpenMode::CreateAlways) flags = O_RDWR | O_CREAT | O_TRUNC;
+  if (mode == OpenMode::Append) flags = O_WRONLY | O_CREAT | O_APPEND;
   int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;
   // A folder is not a file to the wizard (CreateFileA refuses to open one).
@@ -144,6 +156,24 @@ bool FreeBytes(const char* path, std::uint64_t& bytes) {
   }
   bytes = static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
   return true;
+}
+
+bool RenameFile(const char* from, const char* to) {
+  return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+std::string TransferLogPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  std::string folder;
+  if (state != nullptr && state[0] == '/') {
+    folder = std::string(state) + "/romwiz";
+  } else if (home != nullptr && home[0] == '/') {
+    folder = std::string(home) + "/.local/state/romwiz";
+  } else {
+    return {};
+  }
+  return CreateFolders(folder) ? folder + "/transfer.log" : std::string();
 }
 
 }  // namespace pc

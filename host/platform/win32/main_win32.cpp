@@ -6,6 +6,7 @@
 #include "platform/screens.h"
 #include "platform/win32/dialog_front_end.h"
 #include "platform/win32/win32_app.h"
+#include "port/transfer_log.h"
 #include "romwiz_resources.h"
 #include "wizard/catalogue.h"
 #include "flow/driver.h"
@@ -21,6 +22,7 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
       win32::App.MainWindow = window;
       win32::LoadSidePicture();
       wizard::RunWizard();
+      translog::EndSession("wizard ended");  // a session no screen has ended
       // Every path of the wizard ends it; should one return without doing so,
       // the invisible window would keep the process alive for ever.
       wizard::EndWizard();

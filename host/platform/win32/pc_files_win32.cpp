@@ -14,6 +14,10 @@ File* OpenFile(const char* path, OpenMode mode) {
   if (mode == OpenMode::ReadShared) {
     handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else if (mode == OpenMode::Append) {
+    // Append-only access: every write lands at the end of the file.
+    handle = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   } else {
     handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -107,6 +111,17 @@ bool FreeBytes(const char* path, std::uint64_t& bytes) {
   if (!GetDiskFreeSpaceExA(path, &available, &total, &free)) return false;
   bytes = available.QuadPart;
   return true;
+}
+
+bool RenameFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::string TransferLogPath() {
+  char folder[MAX_PATH + 1] = {};
+  DWORD length = GetTempPathA(sizeof folder, folder);  // ends with a backslash
+  if (length == 0 || length >= sizeof folder) return std::string();
+  return std::string(folder, length) + "romwiz-transfer.log";
 }
 
 }  // namespace pc
