@@ -175,11 +175,15 @@ bool RunBootLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress, std
     }
     if (!SendPrompt(link, log, "\r\nBlock ", kBlockPrompt, "block prompt", number)) return GoSilent(link, log);
     std::uint8_t header[kBlockHeaderSize];
-    // After the last block the PC goes quiet: the image is in.
+    // After the last block the PC goes quiet: the image is in. A fragment
+    // that went idle short of a whole header was sent after the end too.
+    const std::uint64_t before = link.BytesReceived();
     LinkRead read = link.ReadExact(header, sizeof header, blocks > 0 ? idleMs : 0);
     if (read == LinkRead::Idle) {
       log.Note("no block header came: the image is in");
-      if (link.Pending(kAfterEndListenMs)) progress.Violation("boot loader: bytes after the end");
+      if (link.BytesReceived() != before || link.Pending(kAfterEndListenMs)) {
+        progress.Violation("boot loader: bytes after the end");
+      }
       return link.BytesReceived() > 0 && blocks > 0;
     }
     if (read != LinkRead::Ok) return false;

@@ -248,6 +248,7 @@ struct BootLoaderPc {
   std::uint32_t firstAddress = kBlock;
   std::uint32_t firstThirdWord = 0;
   Bytes reply = {'B', '0', '0', '0', 'F', 'F', '\n'};
+  Bytes trailer;  // sent with the last block
 };
 
 void DriveBootLoader(const BootLoaderPc& pc, std::uint32_t blocks) {
@@ -264,9 +265,10 @@ void DriveBootLoader(const BootLoaderPc& pc, std::uint32_t blocks) {
     } else if (wizard::ReceiveBuffer.ContainsByte(0x02)) {
       wizard::ClearReceiveBuffer();
       const bool first = sent == 0;
-      ASSERT_TRUE(PcSend(Join({Word(first ? pc.firstAddress : kBlock * (sent + 1)), Word(kBlock),
-                               Word(first ? pc.firstThirdWord : 0), Bytes(kBlock, 0x3C)})));
       ++sent;
+      ASSERT_TRUE(PcSend(Join({Word(first ? pc.firstAddress : kBlock * sent), Word(kBlock),
+                               Word(first ? pc.firstThirdWord : 0), Bytes(kBlock, 0x3C),
+                               sent == blocks ? pc.trailer : Bytes{}})));
     } else {
       wizard::ClearReceiveBuffer();
       ASSERT_TRUE(PcSend(pc.reply));
@@ -281,18 +283,20 @@ TEST_F(PeerTest, BootLoaderRecordsEverySlipOfThePc) {
     std::uint32_t blocks;
     const char* recorded;
   };
-  BootLoaderPc wrongRange, thirdWord, bootBlock, outside, wrongReply;
+  BootLoaderPc wrongRange, thirdWord, bootBlock, outside, wrongReply, trailing;
   wrongRange.eraseLength = 0x100000;
   thirdWord.firstThirdWord = 1;
   bootBlock.firstAddress = 0;
   outside.firstAddress = kFlashSize;
   wrongReply.reply = {'B', '0', '0', '0', 'F', 'E', '\n'};
+  trailing.trailer = {'Z'};
   const Case cases[] = {
       {"erase range", wrongRange, 1, "erase range 0x40000 + 0x100000"},
       {"third header word", thirdWord, 1, "third header word 0x1"},
       {"block in the boot block", bootBlock, 1, "aims at the boot block"},
       {"block beyond the flash", outside, 1, "leaves the flash"},
       {"download reply", wrongReply, 5, "reply to the download prompt"},
+      {"a byte after the last block", trailing, 2, "bytes after the end"},
   };
   wizard::Wizard.Critical = true;
   for (const Case& c : cases) {
