@@ -32,6 +32,9 @@ struct Core {
   uc_engine* uc = nullptr;
   uint64_t instructions = 0;
   uint64_t limit = 0;
+  uint32_t stackLimit = 0;  // 0: the image names no stack
+  uint32_t stackTop = 0;
+  bool onStack = false;     // the start code has set the stack pointer
   bool reset = false;
   bool limitHit = false;
   std::string fault;
@@ -82,9 +85,20 @@ void DeviceWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, voi
 }
 
 // Counts whole translated blocks: in ARM state a block of n bytes is n/4
-// instructions. Cheaper than a hook per instruction.
-void CountBlock(uc_engine*, uint64_t, uint32_t size, void* user) {
+// instructions. Cheaper than a hook per instruction. A stack pointer below
+// the stack's end, once the start code has set it, stops the run: on the
+// handheld the stack would run on into the image's data and code unnoticed.
+void CountBlock(uc_engine* uc, uint64_t, uint32_t size, void* user) {
   Core& core = *static_cast<Core*>(user);
+  if (core.stackLimit != 0) {
+    uint32_t sp = 0;
+    uc_reg_read(uc, UC_ARM_REG_SP, &sp);
+    if (sp > core.stackLimit && sp <= core.stackTop) core.onStack = true;
+    if (core.onStack && sp < core.stackLimit) {
+      Stop(core, "stack overflow: sp " + Hex(sp) + " is below the stack's end " + Hex(core.stackLimit));
+      return;
+    }
+  }
   const uint64_t executed = size / kArmInstructionBytes;
   core.instructions += executed;
   core.soc.Clock().AdvanceNs(executed * kNsPerInstruction);
@@ -155,8 +169,10 @@ std::string MapMemory(Core& core, const ElfImage& image, std::vector<std::unique
 
 ArmRun RunArmImage(Soc& soc, const ElfImage& image, const ArmStart& start) {
   ArmRun run;
-  Core core{soc, nullptr, 0, 0, false, false, {}};
+  Core core{soc, nullptr, 0, 0, 0, 0, false, false, false, {}};
   core.limit = start.instructionLimit;
+  core.stackLimit = image.stackLimit;
+  core.stackTop = image.stackTop;
   if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &core.uc) != UC_ERR_OK) {
     run.error = "cannot start the ARM emulator";
     return run;

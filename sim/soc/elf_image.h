@@ -18,7 +18,14 @@ struct ElfSegment {
 struct ElfImage {
   uint32_t entry = 0;
   std::vector<ElfSegment> segments;
+  // The stack's range from the symbols __stack_limit and __stack_top; both 0
+  // when the file has no such symbols (the core then guards no stack).
+  uint32_t stackLimit = 0;
+  uint32_t stackTop = 0;
 };
+
+// The value of symbol `name` in the file's symbol table, if it has one.
+bool FindElfSymbol(const std::vector<uint8_t>& file, const std::string& name, uint32_t& value);
 
 // Reads `path`. Returns an empty string, or why the file is no usable image.
 std::string LoadElfImage(const std::string& path, ElfImage& image);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "devflash_program.h"
+#include "sim/soc/elf_image.h"
 #include "distribution.h"
 #include "handheld.h"
 #include "link_watcher.h"
@@ -34,6 +35,7 @@ constexpr std::uint32_t kFlashWindow = 0xA0000000;
 constexpr std::uint32_t kReadIdentifier = 0x90;
 const std::u16string kUsbCommand = {2, u' ', u'U'};
 const std::u16string kSerialCommand = {1, u' ', u'U'};
+const char* const kFlashProgramRange = "_Z17FlashProgramRangemmPKv";
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
@@ -51,27 +53,32 @@ void PutU32(Bytes& b, std::size_t at, std::uint32_t value) {
 // File offset of the code of function `symbol` in a 32-bit ARM ELF file
 // (its symbol table and program headers); 0 when not found.
 std::size_t FunctionFileOffset(const Bytes& elf, const std::string& symbol) {
-  const std::uint32_t sectionTable = U32(elf, 32);
-  const std::uint16_t sectionSize = elf[46] | (elf[47] << 8), sections = elf[48] | (elf[49] << 8);
-  constexpr std::uint32_t kSymbolTable = 2;
-  for (std::uint16_t i = 0; i < sections; ++i) {
-    const std::size_t sh = sectionTable + std::size_t{i} * sectionSize;
-    if (U32(elf, sh + 4) != kSymbolTable) continue;
-    const std::size_t strings = U32(elf, sectionTable + std::size_t{U32(elf, sh + 24)} * sectionSize + 16);
-    for (std::size_t sym = U32(elf, sh + 16); sym < U32(elf, sh + 16) + U32(elf, sh + 20); sym += 16) {
-      if (std::strcmp(reinterpret_cast<const char*>(&elf[strings + U32(elf, sym)]), symbol.c_str()) != 0) continue;
-      const std::uint32_t address = U32(elf, sym + 4) & ~1u;
-      // The program header whose segment holds the address.
-      const std::uint32_t programTable = U32(elf, 28);
-      const std::uint16_t programs = elf[44] | (elf[45] << 8);
-      for (std::uint16_t p = 0; p < programs; ++p) {
-        const std::size_t ph = programTable + std::size_t{p} * 32;
-        const std::uint32_t vaddr = U32(elf, ph + 8), fileBytes = U32(elf, ph + 16);
-        if (address >= vaddr && address < vaddr + fileBytes) return U32(elf, ph + 4) + (address - vaddr);
-      }
-    }
+  std::uint32_t address = 0;
+  if (!soc::FindElfSymbol(elf, symbol, address)) return 0;
+  address &= ~1u;
+  // The program header whose segment holds the address.
+  const std::uint32_t programTable = U32(elf, 28);
+  const std::uint16_t programs = elf[44] | (elf[45] << 8);
+  for (std::uint16_t p = 0; p < programs; ++p) {
+    const std::size_t ph = programTable + std::size_t{p} * 32;
+    const std::uint32_t vaddr = U32(elf, ph + 8), fileBytes = U32(elf, ph + 16);
+    if (address >= vaddr && address < vaddr + fileBytes) return U32(elf, ph + 4) + (address - vaddr);
   }
   return 0;
+}
+
+// The image with function `symbol`'s first instructions replaced, written
+// beside the test's handheld.
+std::string PatchedImage(const std::string& path, const std::string& symbol, std::initializer_list<std::uint32_t> code) {
+  Bytes elf = simtest::ReadHostFile(handheld::DefaultTakeoverImage());
+  std::size_t at = FunctionFileOffset(elf, symbol);
+  if (at == 0) return {};
+  for (std::uint32_t instruction : code) {
+    PutU32(elf, at, instruction);
+    at += 4;
+  }
+  WriteFile(path, elf);
+  return path;
 }
 
 class ArmTakeover : public ::testing::Test {
@@ -235,14 +242,10 @@ TEST_F(ArmTakeover, ArmAndHostLeaveTheSameFlashAndWrites) {
 // Windows CE instead of in a loader.
 TEST_F(ArmTakeover, ImageWhoseProgrammingReturnsEarlyLeavesNoLoader) {
   MakeHandheld(5800, 16);
-  Bytes elf = simtest::ReadHostFile(handheld::DefaultTakeoverImage());
-  const std::size_t code = FunctionFileOffset(elf, "_Z17FlashProgramRangemmPKv");
-  ASSERT_NE(code, 0u);
   constexpr std::uint32_t kMovR0Zero = 0xE3A00000, kMovPcLr = 0xE1A0F00E;
-  PutU32(elf, code, kMovR0Zero);
-  PutU32(elf, code + 4, kMovPcLr);
-  const std::string patched = folder.Path() + "/early-return.elf";
-  WriteFile(patched, elf);
+  const std::string patched =
+      PatchedImage(folder.Path() + "/early-return.elf", kFlashProgramRange, {kMovR0Zero, kMovPcLr});
+  ASSERT_NE(patched, "");
 
   const handheld::DevflashRun run = Run(AgentCpu::Arm, kUsbCommand, patched);
   EXPECT_EQ(run.end, AgentEnd::Reset) << run.error;
@@ -250,6 +253,22 @@ TEST_F(ArmTakeover, ImageWhoseProgrammingReturnsEarlyLeavesNoLoader) {
   EXPECT_EQ(Bytes(flash.begin() + kRecordOffset, flash.begin() + kRecordOffset + 8), Bytes(8, 0xFF));
   EXPECT_FALSE(std::equal(usbLoader.begin(), usbLoader.begin() + kLoaderBytes, flash.begin() + kLoaderOffset));
   EXPECT_EQ(hh->State().mode, Mode::WinCE);
+  EXPECT_EQ(handheld::LoaderKindInFlash(hh->FlashPath()), 0);
+}
+
+// A programming routine that pushes for ever: the run stops at the stack's
+// end, and nothing passes for an installed loader.
+TEST_F(ArmTakeover, StackOverflowStopsTheRun) {
+  MakeHandheld(5800, 16);
+  constexpr std::uint32_t kPushAll = 0xE92D5FFF;     // stmfd sp!, {r0-r12, lr}
+  constexpr std::uint32_t kBranchBack = 0xEAFFFFFD;  // b to the push
+  const std::string patched =
+      PatchedImage(folder.Path() + "/deep-stack.elf", kFlashProgramRange, {kPushAll, kBranchBack});
+  ASSERT_NE(patched, "");
+  const handheld::DevflashRun run = Run(AgentCpu::Arm, kUsbCommand, patched);
+  EXPECT_EQ(run.end, AgentEnd::Hung);
+  EXPECT_NE(run.error.find("stack overflow"), std::string::npos) << run.error;
+  EXPECT_NE(hh->State().mode, Mode::Loader);
   EXPECT_EQ(handheld::LoaderKindInFlash(hh->FlashPath()), 0);
 }
 
