@@ -132,6 +132,20 @@ TEST(Boards, Model5300PlacesTheLoaderBufferAtTheHalAddress) {
   EXPECT_EQ(soc.FlashBusWidth(), 16);
 }
 
+// Bank 0's width is a board pin: software cannot change it. (The agent
+// tries both widths while it identifies the chips, so trying is no fault.)
+TEST(Boards, Bank0BusWidthIsTheBoardsWhateverSoftwareWrites) {
+  for (const soc::Board& board : {soc::Board5300(), soc::Board5800()}) {
+    Soc soc(board);
+    const int width = soc.FlashBusWidth();
+    const uint32_t msc0 = soc.Msc0();
+    const uint32_t msc0Address = board.memoryController + soc::kMsc0Offset;
+    soc.Write32(msc0Address, msc0 ^ soc::kMsc0Bank0Width16 ^ 1u);
+    EXPECT_EQ(soc.FlashBusWidth(), width);
+    EXPECT_EQ(soc.Read32(msc0Address), msc0 ^ 1u);  // the other bits are software's
+  }
+}
+
 TEST(AgentBus, ForwardsToTheCurrentSocAndNests) {
   Soc outer;
   Soc inner;
