@@ -470,6 +470,15 @@ void AppendReceivedByte(std::uint8_t value) {
     for (std::size_t i = 0; i < kReceiveKeepOnRestart; ++i) ReceiveBuffer.Set(i, keep[i]);
     cursor = kReceiveKeepOnRestart;
   }
+  // A message's second byte is 0, which a cleared buffer already holds: were
+  // the place after this byte left as it is, a message whose first byte had
+  // come would look whole before its second byte arrived. The protocol would
+  // take and clear it, the real second byte would then land at the start, and
+  // the next message one place behind, where it is never looked for (a
+  // transfer that stalls into ERROR 113 when the reader is slowed between two
+  // bytes). The mark goes first, so the message is whole only once both
+  // bytes are in.
+  if (cursor + 1 < kReceiveLimit) ReceiveBuffer.Set(cursor + 1, kNotYetReceived);
   ReceiveBuffer.Set(cursor, value);
   // The protocol may have cleared the message and reset the cursor while this
   // byte went in: its reset wins, so the next message starts at the buffer's

@@ -29,6 +29,9 @@ constexpr std::size_t kReceiveLimit = kReceiveBufferSize - 1;
 // Bytes kept when a full buffer starts over: one less than "download", so a
 // prompt split across the restart is still found.
 constexpr std::size_t kReceiveKeepOnRestart = 7;
+// What the place after the last received byte holds until the next byte
+// comes (never 0: see AppendReceivedByte).
+constexpr std::uint8_t kNotYetReceived = 0xFF;
 constexpr std::uint32_t kSendPieceSize = 12288;  // 0x3000
 constexpr int kOpenPortFailureScreen = 143;      // "ERROR 105: OPEN PORT FAILURE"
 
@@ -77,8 +80,8 @@ extern std::atomic<platform::Thread*> ReaderThread;
 // Clears the whole buffer (or its first two bytes) and resets the cursor.
 void ClearReceiveBuffer();
 void ClearReceiveMessage();
-// Appends at the cursor; a full buffer starts over keeping its last
-// kReceiveKeepOnRestart bytes.
+// Appends at the cursor and marks the place after it kNotYetReceived; a full
+// buffer starts over keeping its last kReceiveKeepOnRestart bytes.
 void AppendReceivedByte(std::uint8_t value);
 
 // Who tells the user that the port cannot be opened. Screens belong to the
