@@ -62,7 +62,33 @@ std::uint32_t ScaledMs(std::uint32_t ms) {
   return scaled == 0 ? 1 : scaled;
 }
 
-void SleepMs(std::uint32_t ms) { Sleep(ScaledMs(ms)); }
+// A thread with windows sleeps with them alive: the wizard polls on the GUI
+// thread while a wait screen is up (the handheld's answer file, a program's
+// start), and meanwhile the screen must stay drawn and answer what other
+// programs send it (a repaint, a control's text). Messages sent to the
+// thread and paint messages are handled; input stays queued, so nothing the
+// user does is acted on before the wizard looks for it. Other threads
+// sleep plainly.
+static void SleepWithWindowsAlive(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    // PeekMessage handles sent messages before it looks at the queue.
+    while (PeekMessageA(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&message);
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_SENDMESSAGE | QS_PAINT);
+  }
+}
+
+void SleepMs(std::uint32_t ms) {
+  const DWORD wait = ScaledMs(ms);
+  if (wait != 0 && IsGUIThread(FALSE)) {
+    SleepWithWindowsAlive(wait);
+  } else {
+    Sleep(wait);
+  }
+}
 
 std::uint64_t NowMs() { return RealNowMs() * TimeScale(); }
 
