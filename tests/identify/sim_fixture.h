@@ -56,7 +56,8 @@ class SimWorld : public ::testing::Test {
   // Writes the distribution and points BaseFolder at it.
   void Distribute(const handheld::DistributionOptions& options);
   // Asks for the connection the way the driver does.
-  void Connect();
+  void Connect();          // and wait until the attempt has ended
+  void StartConnecting();  // no waiting: the wizard waits
   // ActiveSync 3.5 in the private registry store.
   void WriteActiveSyncKey();
 

@@ -184,6 +184,7 @@ class WizardRun : public SimWorld {
     // The wizard starts from the distribution folder.
     gStartFolder = dist.Path();
     wizard::Ops.CurrentFolder = [] { return gStartFolder; };
+    wizard::Ops.CeRapiInitEx = testsupport::StartRemoteApiAndWait;
   }
 };
 

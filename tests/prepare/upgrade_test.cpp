@@ -164,6 +164,7 @@ TEST_F(PrepareTest, AFreshUpgradeRunsFromTheChoiceScreenThroughTheDownload) {
   testsupport::ResetWizardForTest();  // the driver reads everything itself
   g_startFolder = dist.Path();
   wizard::Ops.CurrentFolder = [] { return g_startFolder; };
+  wizard::Ops.CeRapiInitEx = testsupport::StartRemoteApiAndWait;
   // The handheld restarts into its loader once the agent has run: the loader
   // answers on the serial link.
   flash = std::make_unique<peers::FileFlashStore>(hh->FlashPath());

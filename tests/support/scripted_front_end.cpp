@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "image/image_file.h"
+#include "platform/clock.h"
 #include "platform/text_resources.h"
 #include "wizard/catalogue.h"
 #include "flow/driver.h"
@@ -234,6 +235,13 @@ bool ScriptedFrontEnd::ChooseFile(const screens::FileDialogRequest& request, cha
 }
 
 void ScriptedFrontEnd::CloseMainWindow() { ++mainWindowClosed_; }
+
+std::int32_t StartRemoteApiAndWait(rapi::InitRecord* init) {
+  constexpr std::uint32_t kPatientRealMs = 60000;
+  const std::int32_t result = rapi::CeRapiInitEx(init);
+  rapi::WaitForConnection(*init, kPatientRealMs * platform::TimeScale());
+  return result;
+}
 
 void ResetWizardForTest() {
   wizard::ResetWizardState();

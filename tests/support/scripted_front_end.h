@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/remote_api.h"
 #include "platform/screens.h"
 
 namespace testsupport {
@@ -139,6 +140,11 @@ Snapshot Capture(const screens::ScreenSession& session);
 
 // Fresh wizard state for a test: ResetWizardState, an empty image header,
 // the text catalogue loaded, and the operations table back to its defaults.
+// The remote-API start for tests that run the whole wizard at a raised
+// time scale: the real start, then a wait for its end that the time scale
+// does not shorten, so that the wizard's own (scaled) wait finds the
+// connection made however busy the machine is. For wizard::Ops.CeRapiInitEx.
+std::int32_t StartRemoteApiAndWait(rapi::InitRecord* init);
 void ResetWizardForTest();
 
 }  // namespace testsupport
