@@ -22,6 +22,7 @@ can_run_32bit() {
 # runs (arm-none-eabi) and runs it on Unicorn's emulated SA-1110.
 NATIVE_PACKAGES=(cmake g++ make libgtest-dev libunicorn-dev gcc-arm-none-eabi libnewlib-arm-none-eabi)
 NATIVE_PACKAGES+=(clang)  # the libFuzzer targets (scripts/fuzz)
+NATIVE_PACKAGES+=(ccache)
 CROSS_PACKAGES=(g++-mingw-w64-i686)
 # fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
 # user language from LANG (see ensure_locales).
@@ -76,6 +77,12 @@ ensure_locales() {
 build_preset() {
   local preset=$1
   shift
+  # The compiler cache: a later run on the same machine compiles only what
+  # changed, whichever folder its checkout is in.
+  if command -v ccache >/dev/null; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
+  fi
   (cd "$ROOT" && cmake --preset "$preset" >/dev/null && cmake --build "build/$preset" -j "$JOBS" "$@")
 }
 
