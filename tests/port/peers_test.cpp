@@ -190,6 +190,15 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
+// The peer records one violation, and it names `recorded`.
+template <typename Peer>
+void ExpectOneViolationNaming(Peer& peer, const char* recorded) {
+  ASSERT_TRUE(Eventually([&] { return !peer.Status().violations.empty(); }));
+  const std::vector<std::string> violations = peer.Status().violations;
+  EXPECT_EQ(violations.size(), 1u);
+  EXPECT_NE(violations[0].find(recorded), std::string::npos) << violations[0];
+}
+
 TEST_F(PeerTest, LoaderRecordsEverySlipOfThePc) {
   const Bytes piece(kPiece, 0x5A);
   const std::uint32_t loaderBlockOnly = 2 * kPiece;
@@ -231,10 +240,7 @@ TEST_F(PeerTest, LoaderRecordsEverySlipOfThePc) {
     ASSERT_EQ(wizard::StartMessageLink(), 1);
     wizard::ClearReceiveMessage();
     slip.pc();
-    ASSERT_TRUE(Eventually([&] { return !peer->Status().violations.empty(); }));
-    const std::vector<std::string> violations = peer->Status().violations;
-    EXPECT_EQ(violations.size(), 1u);
-    EXPECT_NE(violations[0].find(slip.recorded), std::string::npos) << violations[0];
+    ExpectOneViolationNaming(*peer, slip.recorded);
     peer->Stop();
     wizard::ShutDownLink();
   }
@@ -304,10 +310,7 @@ TEST_F(PeerTest, BootLoaderRecordsEverySlipOfThePc) {
     auto peer = Start(peers::PeerKind::BootLoader);
     ASSERT_EQ(wizard::StartBootLoaderLink(), 1);
     DriveBootLoader(c.pc, c.blocks);
-    ASSERT_TRUE(Eventually([&] { return !peer->Status().violations.empty(); }));
-    const std::vector<std::string> violations = peer->Status().violations;
-    EXPECT_EQ(violations.size(), 1u);
-    EXPECT_NE(violations[0].find(c.recorded), std::string::npos) << violations[0];
+    ExpectOneViolationNaming(*peer, c.recorded);
     peer->Stop();
     wizard::ShutDownLink();
   }
