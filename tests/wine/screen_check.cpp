@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "wizard/catalogue.h"
 #include "wizard/screen_table.h"
 
 namespace probe {
@@ -483,10 +484,23 @@ bool OpenProgram(const char* exe, Program& program) {
   return !program.templates.empty();
 }
 
-std::string SlotText(const Program& program, int slot) {
+namespace {
+std::string LoadedString(const Program& program, int id) {
   char text[2048] = {};
-  LoadStringA(program.module, static_cast<UINT>(slot), text, sizeof text);
+  if (id != 0) LoadStringA(program.module, static_cast<UINT>(id), text, sizeof text);
   return text;
+}
+}  // namespace
+
+std::string SlotText(const Program& program, int slot) {
+  // The block the program under test reads (WINE_PROBE_BLOCK, e.g. 12000
+  // for German); a slot the block has no text for shows the English one,
+  // as in the program.
+  const char* block = std::getenv("WINE_PROBE_BLOCK");
+  int base = block != nullptr ? std::atoi(block) : wizard::kEnglishBlock;
+  if (base == 0) base = wizard::kEnglishBlock;
+  std::string text = LoadedString(program, wizard::BlockStringId(slot, base));
+  return text.empty() ? LoadedString(program, slot) : text;
 }
 
 HWND FindTemplateWindow(const Program& program, int number) {

@@ -37,6 +37,8 @@
 // A <title> written "#<id>" is string <id> of the program named by the
 // environment variable WINE_PROBE_STRINGS (e.g. "#12035", the German title
 // of romwiz.exe), read in the same code page as the program shows it.
+// screen-check compares with the texts of the block named by WINE_PROBE_BLOCK
+// (e.g. 12000, German; English when unset), as the program fills its slots.
 //
 // Exit codes: 0 done or as expected, 1 not as expected or timed out, 2 usage.
 #include <windows.h>
