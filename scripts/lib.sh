@@ -82,6 +82,8 @@ build_preset() {
   if command -v ccache >/dev/null; then
     export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
     export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
+    # Debug builds otherwise key every object on the folder it was built in.
+    export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
   fi
   (cd "$ROOT" && cmake --preset "$preset" >/dev/null && cmake --build "build/$preset" -j "$JOBS" "$@")
 }
