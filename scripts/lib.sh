@@ -28,7 +28,7 @@ CROSS_PACKAGES=(g++-mingw-w64-i686)
 # user language from LANG (see ensure_locales).
 WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei)
 # Locales the Wine suites start romwiz.exe in (LANG=...).
-WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8)
+WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8 zh_TW.UTF-8)
 if can_run_32bit; then
   WINE_BITS=32
   WINE_PACKAGES+=(wine32:i386)

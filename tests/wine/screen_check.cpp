@@ -268,6 +268,52 @@ RECT ToScreen(HWND window, RECT r) {
   return r;
 }
 
+// Does `text` fit `box` (pixels) as control `control` of `dialog` shows it:
+// no line wraps where the text has no break of its own, and a text's lines
+// are not cut off at the bottom.
+std::vector<std::string> FitProblems(const DialogTemplate& dialog, const screens::Control& control,
+                                     const std::string& text, RECT box) {
+  std::vector<std::string> problems;
+  if (control.kind == ControlKind::ProgressBar || text.empty()) return problems;
+  bool headline = control.kind == ControlKind::Headline || control.blackFace;
+  HFONT font = headline ? HeadlineFont(dialog, control.blackFace ? "Arial Black" : "Arial") : ScreenFont(dialog);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICA metrics;
+  GetTextMetricsA(dc, &metrics);
+  int width = box.right - box.left, height = box.bottom - box.top;
+  int room = width;
+  if (control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox) room -= kBoxWidth;
+  if (control.kind == ControlKind::Button) room -= 2 * kButtonMargin;
+  std::vector<std::string> lines = Lines(text);
+  bool caption = control.kind == ControlKind::Button || control.kind == ControlKind::Radio ||
+                 control.kind == ControlKind::CheckBox;
+  bool ownBreaks = lines.size() > 1 || caption;
+  for (const std::string& line : lines) {
+    if (!ownBreaks) break;
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &extent);
+    if (extent.cx > room) {
+      problems.push_back("\"" + line + "\" is " + std::to_string(extent.cx) + " px wide in " + std::to_string(room) +
+                         " px: it wraps");
+    }
+  }
+  if (control.kind == ControlKind::Text || control.kind == ControlKind::Headline) {
+    RECT needed{0, 0, width, 0};
+    DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    if (needed.bottom > height) {
+      problems.push_back("needs " + std::to_string(needed.bottom) + " px of height, has " + std::to_string(height));
+    }
+  } else if (metrics.tmHeight > height) {
+    problems.push_back("its caption is " + std::to_string(metrics.tmHeight) + " px high in " +
+                       std::to_string(height));
+  }
+  SelectObject(dc, old);
+  DeleteObject(font);
+  DeleteDC(dc);
+  return problems;
+}
+
 struct Checker {
   const Program& program;
   const screens::Screen& screen;
@@ -359,45 +405,10 @@ struct Checker {
   // caption must stand on one line, and a text of one paragraph may wrap at
   // its blanks but must not be cut off at the bottom.
   void CheckFit(const screens::Control& control, HWND item) {
-    if (control.kind == ControlKind::ProgressBar) return;
     std::string text = TextOf(item);
-    if (text.empty()) return;
-    bool headline = control.kind == ControlKind::Headline || control.blackFace;
-    HFONT font = headline ? HeadlineFont(dialog, control.blackFace ? "Arial Black" : "Arial") : ScreenFont(dialog);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, font);
-    TEXTMETRICA metrics;
-    GetTextMetricsA(dc, &metrics);
-    RECT box = ClientRectOf(window, item);
-    int width = box.right - box.left, height = box.bottom - box.top;
-    int room = width;
-    if (control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox) room -= kBoxWidth;
-    if (control.kind == ControlKind::Button) room -= 2 * kButtonMargin;
-    std::vector<std::string> lines = Lines(text);
-    bool caption = control.kind == ControlKind::Button || control.kind == ControlKind::Radio ||
-                   control.kind == ControlKind::CheckBox;
-    bool ownBreaks = lines.size() > 1 || caption;
-    for (const std::string& line : lines) {
-      if (!ownBreaks) break;
-      SIZE extent{};
-      GetTextExtentPoint32A(dc, line.c_str(), static_cast<int>(line.size()), &extent);
-      if (extent.cx > room) {
-        Problem(control.id, "\"" + line + "\" is " + std::to_string(extent.cx) + " px wide in " +
-                                std::to_string(room) + " px: it wraps");
-      }
+    for (const std::string& problem : FitProblems(dialog, control, text, ClientRectOf(window, item))) {
+      Problem(control.id, problem);
     }
-    if (control.kind == ControlKind::Text || control.kind == ControlKind::Headline) {
-      RECT needed{0, 0, width, 0};
-      DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-      if (needed.bottom > height) {
-        Problem(control.id, "needs " + std::to_string(needed.bottom) + " px of height, has " + std::to_string(height));
-      }
-    } else if (metrics.tmHeight > height) {
-      Problem(control.id, "its caption is " + std::to_string(metrics.tmHeight) + " px high in " + std::to_string(height));
-    }
-    SelectObject(dc, old);
-    DeleteObject(font);
-    DeleteDC(dc);
   }
 
   std::vector<RECT> Pictures() {
@@ -549,6 +560,26 @@ void CheckScreen(const Program& program, int number, HWND window, const std::set
   }
   checker.CheckLayout();
   checker.CheckChoices();
+}
+
+void CheckAllTexts(const Program& program, std::vector<std::string>& problems) {
+  for (const screens::Screen& screen : screens::AllScreens()) {
+    const DialogTemplate* dialog = TemplateOf(program, screen.id);
+    if (dialog == nullptr) continue;
+    SIZE base = BaseUnits(*dialog);
+    for (const screens::Control& control : screen.controls) {
+      // Texts with a value after them, or chosen at run time, are seen by the journeys.
+      if (control.slot == 0 || control.value != screens::Value::None) continue;
+      for (const TemplateItem& item : dialog->items) {
+        if (item.id != control.id) continue;
+        for (const std::string& problem : FitProblems(*dialog, control, SlotText(program, control.slot),
+                                                      Mapped(base, item.units))) {
+          problems.push_back("screen " + std::to_string(screen.id) + ", control " + std::to_string(control.id) +
+                             " (string " + std::to_string(control.slot) + "): " + problem);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace probe

@@ -34,4 +34,9 @@ HWND WaitTemplateWindow(const Program& program, int number, int ms);
 void CheckScreen(const Program& program, int number, HWND window, const std::set<int>& highlighted,
                  std::vector<std::string>& problems);
 
+// Every fixed text of every screen, in the block WINE_PROBE_BLOCK names, fits
+// its control as the template sizes it; each text that does not is one line
+// of `problems`. Needs no running program.
+void CheckAllTexts(const Program& program, std::vector<std::string>& problems);
+
 }  // namespace probe

@@ -28,6 +28,9 @@
 //   wine_probe screen-where <exe> <template> <id>   print the centre of a control "x y"
 //   wine_probe screen-state <exe> <template> <id>   print "enabled=E checked=C text"
 //   wine_probe screen-progress <exe> <template>     print "low high position percent"
+//   wine_probe texts-fit <exe>                   every fixed text of every screen, in the
+//                                               block WINE_PROBE_BLOCK names, fits its
+//                                               control; prints those that do not
 //   wine_probe window <title> <ms>              wait for a top-level window of that
 //                                               title, shown or hidden
 //   wine_probe no-window <title> <ms>           wait until there is none
@@ -270,6 +273,12 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
     std::fprintf(stderr, "cannot read the dialog templates of %s\n", argv[2]);
     return 2;
   }
+  if (command == "texts-fit" && argc == 3) {
+    std::vector<std::string> problems;
+    probe::CheckAllTexts(program, problems);
+    for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
+    return problems.empty() ? 0 : 1;
+  }
   int number = std::atoi(argv[3]);
   if (command == "screen-wait" && argc == 5) {
     HWND window = probe::WaitTemplateWindow(program, number, std::atoi(argv[4]));
@@ -340,6 +349,7 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   std::string command = argv[1];
+  if (command == "texts-fit") return argc == 3 ? ScreenCommand(command, argc, argv) : Usage();
   if (command.rfind("screen-", 0) == 0) return argc >= 4 ? ScreenCommand(command, argc, argv) : Usage();
   if (command == "hold" && argc == 3) {
     HANDLE file = CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
