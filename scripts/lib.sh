@@ -26,7 +26,7 @@ NATIVE_PACKAGES+=(ccache)
 CROSS_PACKAGES=(g++-mingw-w64-i686)
 # fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
 # user language from LANG (see ensure_locales).
-WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei)
+WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei libxfixes3 python3)
 # Locales the Wine suites start romwiz.exe in (LANG=...).
 WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8 zh_TW.UTF-8)
 if can_run_32bit; then

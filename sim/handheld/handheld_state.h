@@ -45,7 +45,7 @@ struct Faults {
   std::uint64_t linkSilentAfterMessages = kNoLinkFault;
   std::uint64_t linkNoiseBeforeMessage = kNoLinkFault;
   std::uint64_t linkDropAfterBytes = kNoLinkFault;
-  std::uint64_t linkHoldAtPiece = kNoLinkFault;  // piece or block, from 1
+  std::uint64_t linkHoldAtPiece = kNoLinkFault;  // piece or block, from 1; 0: the loader's ready answer
   // backup.exe: writes this many chunks, then no more; and the chunk of this
   // number (1 = the first) stays kBackupShortBytes short. kNoLinkFault for none.
   std::uint64_t backupStallAfterChunks = kNoLinkFault;

@@ -44,7 +44,8 @@
 // message N, or a dropped connection (the pseudo-terminal closes) after N
 // bytes received. A hold stops the peer inside piece (or block) K, half of
 // it received, until the hold is changed (SetHoldAtPiece) or the peer
-// stops: a script can interrupt the PC side exactly there.
+// stops: a script can interrupt the PC side exactly there. A hold on 0
+// keeps the loader's ready answer back after the wake-up.
 //
 // With a log path the peer appends what it receives and sends to that file
 // (see peer_log.h).
@@ -95,7 +96,7 @@ struct LinkFaults {
   std::uint64_t silentAfterMessages = kNever;  // messages sent, then no more
   std::uint64_t noiseBeforeMessage = kNever;   // 1-based: message 1 is the first answer
   std::uint64_t dropAfterBytes = kNever;       // bytes received, then the link closes
-  std::uint64_t holdAtPiece = kNever;          // 1-based piece or block to hold inside
+  std::uint64_t holdAtPiece = kNever;          // 1-based piece or block to hold inside; 0: the ready answer
 };
 
 struct PeerOptions {

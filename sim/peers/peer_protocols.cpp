@@ -49,6 +49,19 @@ bool GoSilent(PtyLink& link, PeerLog& log) {
   return false;
 }
 
+// Waits while the hold stays on `number`; false when the peer stops first.
+bool HoldWhileSet(PtyLink& link, PeerProgress& progress, PeerLog& log, std::uint64_t number, const std::string& where) {
+  log.Note("holding " + where);
+  progress.heldAtPiece = number;
+  while (progress.holdAtPiece.load() == number && !link.Stopping()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kHoldPollMs));
+  }
+  progress.heldAtPiece = 0;
+  if (link.Stopping()) return false;
+  log.Note("hold released");
+  return true;
+}
+
 // Piece (or block) `number`: read whole, or, when the hold is on it, half
 // read, then held until the hold moves or the peer stops.
 LinkRead ReadHeldPiece(PtyLink& link, PeerProgress& progress, PeerLog& log, std::uint8_t* data,
@@ -57,15 +70,11 @@ LinkRead ReadHeldPiece(PtyLink& link, PeerProgress& progress, PeerLog& log, std:
   const std::uint32_t half = length / 2;
   LinkRead read = link.ReadExact(data, half);
   if (read != LinkRead::Ok) return read;
-  log.Note("holding inside " + std::string(name) + " " + std::to_string(number) + " after " + std::to_string(half) +
-           " bytes");
-  progress.heldAtPiece = number;
-  while (progress.holdAtPiece.load() == number && !link.Stopping()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kHoldPollMs));
+  if (!HoldWhileSet(link, progress, log, number,
+                    "inside " + std::string(name) + " " + std::to_string(number) + " after " + std::to_string(half) +
+                        " bytes")) {
+    return LinkRead::Stopped;
   }
-  progress.heldAtPiece = 0;
-  if (link.Stopping()) return LinkRead::Stopped;
-  log.Note("hold released");
   read = link.ReadExact(data + half, length - half);
   if (read == LinkRead::Ok) log.Received(name, number, length);
   return read;
@@ -106,6 +115,8 @@ bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress,
   if (early != 0) progress.Violation("loader: " + std::to_string(early) + " bytes before the wake-up");
   log.Received("wake-up", 0, 1);
   if (link.Pending(0)) progress.Violation("loader: the length came before the 05 00 answer");
+  // A hold on piece 0 keeps the ready answer back: the PC waits with its hourglass up.
+  if (progress.holdAtPiece.load() == 0 && !HoldWhileSet(link, progress, log, 0, "before the ready answer")) return false;
   if (!SendCode(link, log, kReadyCode, "ready")) return GoSilent(link, log);
   std::uint8_t lengthBytes[4];
   if (ReadMessage(link, log, lengthBytes, sizeof lengthBytes, "image length") != LinkRead::Ok) return false;

@@ -58,6 +58,9 @@ class PeerTest : public LinkTest {
     wizard::ClearReceiveMessage();
     ASSERT_TRUE(PcSend(Bytes{'A'}));
     ASSERT_TRUE(AwaitMessage(0, 0x05));
+    SendLengthAndPieces(payload);
+  }
+  void SendLengthAndPieces(const Bytes& payload) {
     std::uint32_t length = static_cast<std::uint32_t>(payload.size()) - kBlock;
     wizard::ClearReceiveMessage();
     ASSERT_TRUE(PcSend(Word(length)));
@@ -332,6 +335,26 @@ TEST_F(PeerTest, NoiseByteBeforeTheReadyAnswer) {
            (wizard::ReceiveBuffer.At(0) != 0 && wizard::ReceiveBuffer.MessageAt(1, 0x05, 0x00));
   }, 3000));
   EXPECT_EQ(peer->Status().messagesSent, 1u);
+}
+
+TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
+  peers::LinkFaults faults;
+  faults.holdAtPiece = 0;
+  auto peer = Start(peers::PeerKind::SerialLoader, faults);
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  wizard::ClearReceiveMessage();
+  ASSERT_TRUE(PcSend(Bytes{'A'}));
+  ASSERT_TRUE(Eventually([&] { return peer->Status().bytesReceived == 1; }, 3000));
+  // Held: the wake-up is taken and nothing is answered, however long the PC waits.
+  EXPECT_FALSE(AwaitMessage(0, 0x05, 300));
+  EXPECT_EQ(peer->Status().messagesSent, 0u);
+  peer->SetHoldAtPiece(peers::kNever);
+  ASSERT_TRUE(AwaitMessage(0, 0x05));
+  Bytes payload = Payload(4 * kBlock);
+  SendLengthAndPieces(payload);
+  ASSERT_TRUE(peer->WaitRestarted(3000));
+  ExpectFlashHolds(payload, kBlock);
+  EXPECT_TRUE(peer->Status().violations.empty());
 }
 
 TEST_F(PeerTest, SilentAfterMessagesAnswersNoMore) {
