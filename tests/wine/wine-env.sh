@@ -20,3 +20,6 @@ wine_env_for() {
 }
 
 winpath() { $WINE winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+
+# locale_installed de_DE.UTF-8: the locale is generated (locale -a lists it as de_DE.utf8).
+locale_installed() { locale -a 2>/dev/null | grep -qix "${1%%.*}.utf8"; }
