@@ -23,3 +23,34 @@ winpath() { $WINE winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 
 # locale_installed de_DE.UTF-8: the locale is generated (locale -a lists it as de_DE.utf8).
 locale_installed() { locale -a 2>/dev/null | grep -qix "${1%%.*}.utf8"; }
+
+# wine_reg_add KEY [reg add options...]: `reg add ... /f` with $WINE (wine when
+# unset). On failure it prints the exit code and what reg.exe wrote (it
+# writes its errors to its output), and returns non-zero: a set-up step that
+# fails says why. The output goes to a file, not a pipe: the first Wine
+# program of a session starts Wine's services, which inherit its output and
+# would hold a pipe open for as long as they run.
+wine_reg_add() {
+  local out rc=0
+  out=$(mktemp)
+  ${WINE:-wine} reg add "$@" /f >"$out" 2>&1 || rc=$?
+  [ "$rc" -eq 0 ] || echo "wine reg add $* (exit $rc: $(tr -d '\r' <"$out" | tr '\n' ' '))"
+  rm -f "$out"
+  return "$rc"
+}
+
+# wine_server_wait [seconds]: waits until the prefix's wineserver has ended
+# (every program of the prefix ended), at most 60 s. On timeout it prints the
+# programs still running and returns non-zero: a program left running fails
+# the step instead of hanging the suite.
+wine_server_wait() {
+  local limit=${1:-60} pid running=""
+  timeout "$limit" wineserver -w && return 0
+  for pid in $(pgrep -f '\.exe' 2>/dev/null); do
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+      running+=" $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+    fi
+  done
+  echo "Wine is still running after $limit s:$running"
+  return 1
+}
