@@ -46,11 +46,17 @@ wine_reg_add() {
 wine_server_wait() {
   local limit=${1:-60} pid running=""
   timeout "$limit" wineserver -w && return 0
-  for pid in $(pgrep -f '\.exe' 2>/dev/null); do
-    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX"; then
-      running+=" $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
-    fi
-  done
+  for pid in $(wine_prefix_pids); do running+=" $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"; done
   echo "Wine is still running after $limit s:$running"
   return 1
+}
+
+# wine_prefix_pids: the Windows programs (and Wine's device hosts) running in
+# $WINEPREFIX, found by their environment: they stay findable after their
+# wineserver has gone.
+wine_prefix_pids() {
+  local pid
+  for pid in $(pgrep -f 'winedevice|\.exe' 2>/dev/null); do
+    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX"; then echo "$pid"; fi
+  done
 }

@@ -4,7 +4,7 @@
 #                                     (the display is the first free one from
 #                                     WINE_SESSION_FIRST_DISPLAY, 91 by default)
 #   wine_session_stop                 ends the prefix's Wine processes and the X server
-# Needs WINE and WINEPREFIX (wine-env.sh).
+# Needs WINE and WINEPREFIX, and wine-env.sh sourced first.
 wine_session_xvfb=""
 
 wine_session_start() {
@@ -29,11 +29,7 @@ wine_session_start() {
 # Wine processes of this prefix that outlived their wineserver.
 wine_session_orphans() {
   local pid
-  for pid in $(pgrep -f 'winedevice|\.exe' 2>/dev/null); do
-    if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX"; then
-      kill -9 "$pid" 2>/dev/null
-    fi
-  done
+  for pid in $(wine_prefix_pids); do kill -9 "$pid" 2>/dev/null; done
 }
 
 wine_session_stop() {
