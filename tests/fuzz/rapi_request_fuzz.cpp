@@ -96,7 +96,7 @@ Bench& TheBench() {
 }
 
 // The remote API never writes the flash: the copy shares the pristine one.
-void ResetLiveHandheld(const Bench& b) {
+std::error_code CopyPristineHandheld(const Bench& b) {
   std::error_code ec;
   fs::remove_all(b.live, ec);
   fs::create_directory(b.live, ec);
@@ -108,6 +108,21 @@ void ResetLiveHandheld(const Bench& b) {
       fs::copy(entry.path(), target, fs::copy_options::recursive, ec);
     }
     if (ec) break;
+  }
+  return ec;
+}
+
+// libFuzzer's timeout timer raises SIGALRM without SA_RESTART, and a copy that
+// it interrupts fails with EINTR. The copy starts afresh then, as any
+// interrupted system call is restarted; the timer fires only every few
+// seconds, so a handful of tries always suffices.
+constexpr int kCopyTries = 8;
+
+void ResetLiveHandheld(const Bench& b) {
+  std::error_code ec;
+  for (int tries = 0; tries < kCopyTries; ++tries) {
+    ec = CopyPristineHandheld(b);
+    if (ec != std::errc::interrupted) break;
   }
   if (ec) Fail("cannot copy the scratch handheld: " + ec.message());
 }
