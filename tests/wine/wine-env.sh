@@ -60,3 +60,10 @@ wine_prefix_pids() {
     if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qx "WINEPREFIX=$WINEPREFIX"; then echo "$pid"; fi
   done
 }
+
+# wine_kill_orphans: kills the prefix's Wine programs that outlived their
+# wineserver (after it crashed, `wineserver -k` no longer reaches them).
+wine_kill_orphans() {
+  local pid
+  for pid in $(wine_prefix_pids); do kill -9 "$pid" 2>/dev/null; done
+}

@@ -26,15 +26,9 @@ wine_session_start() {
   return 0
 }
 
-# Wine processes of this prefix that outlived their wineserver.
-wine_session_orphans() {
-  local pid
-  for pid in $(wine_prefix_pids); do kill -9 "$pid" 2>/dev/null; done
-}
-
 wine_session_stop() {
   wineserver -k >/dev/null 2>&1
-  wine_session_orphans
+  wine_kill_orphans
   if [ -n "$wine_session_xvfb" ]; then
     kill "$wine_session_xvfb" 2>/dev/null
     wait "$wine_session_xvfb" 2>/dev/null
