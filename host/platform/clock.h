@@ -17,6 +17,14 @@ void SetTimeScale(std::uint32_t divisor);
 std::uint32_t TimeScale();
 // A wizard-time duration in real milliseconds (at least 1 for non-zero input).
 std::uint32_t ScaledMs(std::uint32_t ms);
+// A wizard-time wait on something that runs in real time (a connection): scaled
+// like any wait, but never shorter than `floorMs` real milliseconds, nor than
+// `ms` when that is shorter.
+inline std::uint32_t ScaledMsAtLeast(std::uint32_t ms, std::uint32_t floorMs) {
+  const std::uint32_t floor = ms < floorMs ? ms : floorMs;
+  const std::uint32_t scaled = ScaledMs(ms);
+  return scaled > floor ? scaled : floor;
+}
 
 struct Thread;  // opaque
 using ThreadFunction = unsigned long (*)(void* argument);

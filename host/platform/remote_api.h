@@ -62,6 +62,11 @@ std::int32_t CeRapiInitEx(InitRecord* init);
 std::int32_t CeRapiUninit();
 // Waits up to `ms` wizard milliseconds for the init record's event. True only
 // when the event was signalled (the caller then also checks init->result).
+// The connection itself takes real time, which a time scale does not shorten:
+// the wait lasts at least kConnectionWaitFloorMs real milliseconds (or `ms`,
+// if shorter). At a scale of 200 the 3 s wait was 15 ms, shorter than a
+// greeting on a loaded machine; an absent handheld still fails at once.
+constexpr std::uint32_t kConnectionWaitFloorMs = 2000;
 bool WaitForConnection(const InitRecord& init, std::uint32_t ms);
 
 Handle CeCreateFile(const char16_t* path, std::uint32_t access, std::uint32_t share,

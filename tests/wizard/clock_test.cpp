@@ -18,6 +18,12 @@ TEST(ClockTest, ScaledDurationsAreDividedButNeverDropToZero) {
   EXPECT_EQ(platform::ScaledMs(20000), 200u);
   EXPECT_EQ(platform::ScaledMs(50), 1u);  // non-zero stays non-zero
   EXPECT_EQ(platform::ScaledMs(0), 0u);
+  // A wait on a real connection keeps its floor, but is never made longer
+  // than the wizard asked for.
+  EXPECT_EQ(platform::ScaledMsAtLeast(3000, 2000), 2000u);
+  EXPECT_EQ(platform::ScaledMsAtLeast(500, 2000), 500u);
+  platform::SetTimeScale(1);
+  EXPECT_EQ(platform::ScaledMsAtLeast(3000, 2000), 3000u);
   platform::SetTimeScale(0);              // no division by zero: real time
   EXPECT_EQ(platform::TimeScale(), 1u);
   EXPECT_EQ(platform::ScaledMs(30000), 30000u);

@@ -356,7 +356,8 @@ bool WaitForConnection(const InitRecord& init, std::uint32_t ms) {
   bool signalled = false;
   {
     std::unique_lock<std::mutex> own(attempt->lock);
-    attempt->ended.wait_for(own, std::chrono::milliseconds(platform::ScaledMs(ms)),
+    const std::uint32_t realMs = platform::ScaledMsAtLeast(ms, kConnectionWaitFloorMs);
+    attempt->ended.wait_for(own, std::chrono::milliseconds(realMs),
                             [&] { return attempt->done || attempt->record == nullptr; });
     signalled = attempt->done && attempt->record != nullptr;
   }

@@ -156,7 +156,8 @@ std::int32_t CeRapiUninit() { return Rapi().uninit ? Rapi().uninit() : kFail; }
 
 bool WaitForConnection(const InitRecord& init, std::uint32_t ms) {
   if (init.event == nullptr) return false;
-  return WaitForSingleObject(static_cast<HANDLE>(init.event), platform::ScaledMs(ms)) == WAIT_OBJECT_0;
+  return WaitForSingleObject(static_cast<HANDLE>(init.event),
+                             platform::ScaledMsAtLeast(ms, kConnectionWaitFloorMs)) == WAIT_OBJECT_0;
 }
 
 Handle CeCreateFile(const char16_t* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,
