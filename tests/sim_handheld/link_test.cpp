@@ -18,18 +18,11 @@
 #include "sim_test_support.h"
 
 using namespace handheld;
+using simtest::Eventually;
 
 namespace {
 
 constexpr std::uint32_t kPiece = 0x20000;  // the loader asks for 128 KB at a time
-
-bool Eventually(const std::function<bool()>& condition, int ms = 5000) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
 
 // The PC's end of the link: the published symlink opened raw.
 class PcEnd {

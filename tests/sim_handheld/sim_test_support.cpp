@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace simtest {
 
@@ -40,6 +42,14 @@ std::vector<std::uint8_t> ReadHostFile(const std::string& path) {
 int Run(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Eventually(const std::function<bool()>& condition, int ms) {
+  for (int waited = 0; waited < ms; waited += 10) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
 }
 
 }  // namespace simtest

@@ -1,6 +1,7 @@
 // Helpers of the handheld-sim tests: a scratch folder with a fresh handheld.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,7 @@ void MakeHandheld(const std::string& folder, const handheld::CreateOptions& opti
 std::vector<std::uint8_t> ReadHostFile(const std::string& path);
 // Runs a shell command; returns its exit status.
 int Run(const std::string& command);
+// True once `condition` holds, looked at every 10 ms for up to `ms`.
+bool Eventually(const std::function<bool()>& condition, int ms = 5000);
 
 }  // namespace simtest

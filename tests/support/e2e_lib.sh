@@ -145,10 +145,11 @@ kill_romwiz() {
   exec 7>&-
 }
 
-# Waits until the handheld's status shows the line $1.
+# Waits until the handheld's status shows a line that matches $1 whole (an
+# extended regular expression; a plain key=value line matches itself).
 wait_status() {
   local deadline=$((SECONDS + WAIT_SECONDS))
-  until "$SIM" status "$T/handheld" | grep -qx -- "$1"; do
+  until "$SIM" status "$T/handheld" | grep -qxE -- "$1"; do
     [ $SECONDS -lt $deadline ] || fail "the handheld's status never showed $1"
     sleep 0.02
   done
