@@ -25,8 +25,13 @@ NATIVE_PACKAGES+=(clang)  # the libFuzzer targets (scripts/fuzz)
 NATIVE_PACKAGES+=(ccache)
 CROSS_PACKAGES=(g++-mingw-w64-i686)
 # fonts-wqy-microhei draws the Chinese screens; locales lets Wine take a
-# user language from LANG (see ensure_locales).
-WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei libxfixes3 python3)
+# user language from LANG (see ensure_locales). fonts-liberation gives Wine
+# the Arial metrics the dialogs are laid out in (without it Arial falls back
+# to the wider DejaVu Sans: controls drift off their pictures), and
+# fonts-wine Wine's own fonts (Tahoma, Marlett for the frame's buttons);
+# both are only recommended by Wine, and recommendations are not installed.
+WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei fonts-liberation fonts-wine
+               libxfixes3 python3)
 # Locales the Wine suites start romwiz.exe in (LANG=...).
 WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8 zh_TW.UTF-8)
 if can_run_32bit; then
