@@ -8,6 +8,10 @@
 # `fail` ends the script (or the subshell it runs in) with the outputs that
 # tell why.
 
+# ROMWIZ_E2E_TIME_SCALE only ever makes the waits gentler than the script's
+# own TIME_SCALE (the sanitized build is slower).
+if [ "${ROMWIZ_E2E_TIME_SCALE:-$TIME_SCALE}" -lt "$TIME_SCALE" ]; then TIME_SCALE=$ROMWIZ_E2E_TIME_SCALE; fi
+
 PAYLOAD_FROM=$((0x40000))
 BOOT_BLOCK=$((0x40000))
 HEADER=32
