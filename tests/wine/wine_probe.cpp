@@ -380,6 +380,9 @@ int main(int argc, char** argv) {
     std::printf("%d %d\n", mostTitled, mostSetup);
     return 0;
   }
+  // The file dialog is waited for: it comes up a while after the click that
+  // opens it, later still on a busy machine.
+  if (command == "file" && argc == 5) return TypeFileName(title, argv[3], std::atoi(argv[4]));
   if (argc < 4) return Usage();
   int control = std::atoi(argv[3]);
   if (command == "wait" && argc == 5) return Wait(title, control, std::atoi(argv[4]));
@@ -413,7 +416,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "key" && argc == 5) return PressKey(screen, std::atoi(argv[4]));
-  if (command == "file" && argc == 5) return TypeFileName(title, argv[3], std::atoi(argv[4]));
   if (command == "dump") {
     std::printf("title \"%s\"\n", TextOf(screen, 0).c_str());
     EnumChildWindows(screen, DumpControl, 0);
