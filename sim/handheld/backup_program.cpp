@@ -41,13 +41,27 @@ Step WaitForEmptySlot(Handheld& handheld, const std::atomic<bool>& stop) {
   }
 }
 
-// One piece: Go when written, Wait while the PC holds the file open, Stop
-// when the program is to end; `cut` when the file went before it was whole.
+// A program that ends inside a chunk takes its unfinished file away: a later
+// start waits for an empty slot, so a part left behind would stall it for
+// good, or reach the PC as the first chunk of the new dump. Under the
+// handheld's lock; the file is ours when it holds just what we wrote.
+void RemoveUnfinishedChunk(Handheld& handheld, std::size_t written) {
+  std::vector<std::uint8_t> bytes;
+  if (written > 0 && handheld.ReadDeviceFile(kBackupChunkPath, bytes) && bytes.size() == written)
+    handheld.DeleteFile(kBackupChunkPath);
+}
+
+// One piece, after `written` bytes of its chunk: Go when written, Wait while
+// the PC holds the file open, Stop when the program is to end; `cut` when the
+// file went before it was whole.
 Step AppendPiece(Handheld& handheld, const std::atomic<bool>& stop, const std::vector<std::uint8_t>& piece,
-                 bool first, bool& cut) {
+                 std::size_t written, bool& cut) {
   std::lock_guard<std::mutex> guard(handheld.Lock());
-  if (!StillRunning(handheld, stop)) return Step::Stop;
-  const std::uint32_t error = handheld.AppendDeviceFile(kBackupChunkPath, piece, first);
+  if (!StillRunning(handheld, stop)) {
+    RemoveUnfinishedChunk(handheld, written);
+    return Step::Stop;
+  }
+  const std::uint32_t error = handheld.AppendDeviceFile(kBackupChunkPath, piece, written == 0);
   if (error == RAPI_ERROR_SHARING_VIOLATION) return Step::Wait;
   if (error != 0) cut = true;
   return Step::Go;
@@ -77,7 +91,7 @@ bool WriteChunk(Handheld& handheld, const std::atomic<bool>& stop, const std::ve
     const std::vector<std::uint8_t> piece(chunk.begin() + static_cast<std::ptrdiff_t>(at),
                                           chunk.begin() + static_cast<std::ptrdiff_t>(at + length));
     bool cut = false;
-    const Step step = AppendPiece(handheld, stop, piece, at == 0, cut);
+    const Step step = AppendPiece(handheld, stop, piece, at, cut);
     if (step == Step::Stop) return false;
     if (cut) {
       ++chunksCutShort;
