@@ -97,7 +97,7 @@ class BenchFrontEnd::View : public screens::ScreenView {
     for (int i = 0; i < 2 && !session_.Ended(); ++i) {
       std::uint64_t deadline = deadline_[i];
       std::uint64_t now = platform::NowMs();
-      if (deadline == 0 || now < deadline) continue;
+      if (deadline == 0 || now < deadline || (owner_.held_ & (1u << (i + 1))) != 0) continue;
       deadline_[i] = now + interval_[i];
       session_.Timer(i + 1);
     }
