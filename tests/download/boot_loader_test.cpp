@@ -19,7 +19,7 @@ Bytes Slice(const Bytes& bytes, std::uint32_t from, std::uint32_t count) {
 
 class BootLoaderTest : public DownloadTest {
  protected:
-  std::future<int> StartCritical(const Bytes& payload) {
+  std::shared_future<int> StartCritical(const Bytes& payload) {
     UseImage(payload);
     SaveRecord(true);
     wizard::MarkCriticalState();

@@ -31,15 +31,6 @@ void CountSent(std::uint32_t length) {
 
 }  // namespace
 
-bool Eventually(const std::function<bool()>& condition, std::uint32_t ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 Bytes Payload(std::uint32_t size) {
   Bytes payload(size);
   for (std::uint32_t i = 0; i < size; ++i) {
@@ -185,6 +176,8 @@ void DownloadTest::SetUp() {
 }
 
 void DownloadTest::TearDown() {
+  ui_.FireAll();
+  if (progress_.valid()) progress_.wait();
   wizard::ShutDownTransfer();
   translog::EndSession("test ended");
   wizard::SetSendPieceObserver(nullptr);
@@ -252,10 +245,11 @@ void DownloadTest::SaveRecord(bool usb) {
   ASSERT_TRUE(wizard::LoadUpgradeState());
 }
 
-std::future<int> DownloadTest::ShowProgress(bool resume) {
-  return std::async(std::launch::async, [resume] {
-    return resume ? screens::ShowResumeProgressScreen() : screens::ShowScreen(102);
-  });
+std::shared_future<int> DownloadTest::ShowProgress(bool resume) {
+  progress_ = std::async(std::launch::async, [resume] {
+                return resume ? screens::ShowResumeProgressScreen() : screens::ShowScreen(102);
+              }).share();
+  return progress_;
 }
 
 }  // namespace downloadtest

@@ -17,6 +17,7 @@
 
 #include "platform/screens.h"
 #include "sim/peers/pty_link.h"
+#include "tests/support/eventually.h"
 
 namespace downloadtest {
 
@@ -25,8 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kPiece = 0x20000;
 constexpr std::uint32_t kBlock = 0x40000;
 
-// Polls `condition` every millisecond for up to `ms` real milliseconds.
-bool Eventually(const std::function<bool()>& condition, std::uint32_t ms = 5000);
+using testsupport::Eventually;
 
 Bytes Payload(std::uint32_t size);  // a pattern that differs in every piece
 Bytes Word(std::uint32_t value);    // little-endian
@@ -53,6 +53,7 @@ class BenchFrontEnd : public screens::FrontEnd {
   // a test about something else, which a stall on a loaded machine must not
   // end by a scaled timer.
   void NeverFire(int timer) { held_ |= 1u << timer; }
+  void FireAll() { held_ = 0; }
 
   int RunModal(screens::ScreenSession& session) override;
   void OpenModeless(screens::ScreenSession& session) override;
@@ -86,8 +87,11 @@ class DownloadTest : public ::testing::Test {
   peers::PtyLink& Line();
   // Opens the PC's end as the upgrade does (message link on Serial).
   void StartMessageLink();
-  // Reads exactly `count` bytes the PC sent; empty on a time-out.
-  Bytes Read(std::uint32_t count, std::uint32_t idleMs = 3000);
+  // Reads exactly `count` bytes the PC sent; empty once the line has been
+  // idle for `idleMs`. The default is a bound for a PC that stopped sending,
+  // not a timing: on a loaded machine (the thread sanitizer, a parallel
+  // build) the PC's side was seen starved for over 3 s inside one piece.
+  Bytes Read(std::uint32_t count, std::uint32_t idleMs = testsupport::kConditionBoundMs);
   void Answer(const Bytes& bytes);
   void Answer(const std::string& text);
   // The loader's side up to the image length, which it returns.
@@ -96,7 +100,10 @@ class DownloadTest : public ::testing::Test {
   void SaveRecord(bool usb);
   // Shows the progress screen (upgrade or resume form) on a thread of its
   // own, which stands for the GUI thread while the test plays the handheld.
-  std::future<int> ShowProgress(bool resume);
+  // The fixture keeps a copy: a test that stops early (a failed assertion)
+  // does not wait for the screen there; the tear-down lets every timer fire
+  // again and waits for the screen to end.
+  std::shared_future<int> ShowProgress(bool resume);
 
   BenchFrontEnd ui_;
   std::string folder_;
@@ -105,6 +112,7 @@ class DownloadTest : public ::testing::Test {
   std::atomic<bool> lineStop_{false};
   std::unique_ptr<peers::PtyLink> line_;
   std::atomic<std::uint64_t> sent_{0};  // bytes SendBytes wrote
+  std::shared_future<int> progress_;
 };
 
 }  // namespace downloadtest

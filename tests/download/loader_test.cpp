@@ -44,7 +44,8 @@ TEST_F(LoaderTest, SixteenMegabytesGoOutInWireOrderWithTheLoaderBlockLast) {
   ASSERT_EQ(WakeAndReadLength(), 0xFC0000u);
   for (std::uint32_t piece = 0; piece < 124; ++piece) {
     Bytes got = RequestPiece();
-    ASSERT_TRUE(got == Slice(payload, kFilePiecesFrom + piece * kPiece, kPiece)) << "piece " << piece;
+    ASSERT_TRUE(got == Slice(payload, kFilePiecesFrom + piece * kPiece, kPiece))
+        << "piece " << piece << ": " << got.size() << " bytes came";
   }
   EXPECT_TRUE(RequestPiece() == Slice(payload, kLoaderBlockAt, kPiece)) << "first half of the loader block";
   EXPECT_EQ(wizard::Workers.BytesToSend, 0x40000u);

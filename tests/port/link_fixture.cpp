@@ -15,15 +15,6 @@
 
 namespace porttest {
 
-bool Eventually(const std::function<bool()>& condition, std::uint32_t ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 std::vector<std::uint8_t> BufferStart(std::size_t count) {
   std::vector<std::uint8_t> bytes;
   for (std::size_t i = 0; i < count; ++i) bytes.push_back(wizard::ReceiveBuffer.At(i));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scripted_front_end.h"
+#include "tests/support/eventually.h"
 #include "sim/peers/link_peers.h"
 #include "sim/peers/pty_link.h"
 
@@ -19,8 +20,7 @@ namespace porttest {
 
 constexpr std::uint32_t kFastTime = 1000;
 
-// Polls `condition` every millisecond for up to `ms` real milliseconds.
-bool Eventually(const std::function<bool()>& condition, std::uint32_t ms = 3000);
+using testsupport::Eventually;
 
 // The receive buffer's bytes [0, count).
 std::vector<std::uint8_t> BufferStart(std::size_t count);

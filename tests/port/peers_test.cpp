@@ -33,7 +33,7 @@ Bytes Word(std::uint32_t value) {
 
 bool PcSend(const Bytes& bytes) { return wizard::SendBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size())); }
 
-bool AwaitMessage(std::size_t index, std::uint8_t code, std::uint32_t ms = 3000) {
+bool AwaitMessage(std::size_t index, std::uint8_t code, std::uint32_t ms = testsupport::kConditionBoundMs) {
   return Eventually([&] { return wizard::ReceiveBuffer.MessageAt(index, code, 0x00); }, ms);
 }
 
@@ -107,7 +107,7 @@ TEST_F(PeerTest, SerialLoaderWritesImageAndRestarts) {
   ASSERT_EQ(wizard::StartMessageLink(), 1);
   Bytes payload = Payload(0x100000);
   SendImageToLoader(payload);
-  ASSERT_TRUE(peer->WaitRestarted(5000));
+  ASSERT_TRUE(peer->WaitRestarted(testsupport::kConditionBoundMs));
   EXPECT_EQ(restarts_, 1);
   EXPECT_EQ(peer->Status().blocksWritten, 6u);
   ExpectFlashHolds(payload, kBlock);
@@ -128,7 +128,7 @@ TEST_F(PeerTest, UsbLoaderWritesImageAndRestarts) {
   ASSERT_EQ(wizard::StartMessageLink(), 1);
   Bytes payload = Payload(0x140000);
   SendImageToLoader(payload);
-  ASSERT_TRUE(peer->WaitRestarted(5000));
+  ASSERT_TRUE(peer->WaitRestarted(testsupport::kConditionBoundMs));
   ExpectFlashHolds(payload, kBlock);
   EXPECT_EQ(peer->Status().violations, std::vector<std::string>{});
 }
@@ -170,7 +170,7 @@ TEST_F(PeerTest, BootLoaderFollowsItsPromptsAndRestartsWhenThePcIsDone) {
       ++downloads;
     }
   }
-  ASSERT_TRUE(peer->WaitRestarted(5000));
+  ASSERT_TRUE(peer->WaitRestarted(testsupport::kConditionBoundMs));
   EXPECT_EQ(erases, 1);
   EXPECT_EQ(downloads, 1);
   EXPECT_EQ(peer->Status().blocksWritten, 6u);
@@ -333,10 +333,10 @@ TEST_F(PeerTest, NoiseByteBeforeTheReadyAnswer) {
   ASSERT_TRUE(Eventually([] {
     return wizard::ReceiveBuffer.MessageAt(0, 0x05, 0x00) ||
            (wizard::ReceiveBuffer.At(0) != 0 && wizard::ReceiveBuffer.MessageAt(1, 0x05, 0x00));
-  }, 3000));
+  }));
   // The peer counts a message once its write has returned, which can be
   // after the PC has read it: wait for the count rather than read it once.
-  EXPECT_TRUE(Eventually([&] { return peer->Status().messagesSent == 1u; }, 3000));
+  EXPECT_TRUE(Eventually([&] { return peer->Status().messagesSent == 1u; }));
 }
 
 TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
@@ -346,7 +346,7 @@ TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
   ASSERT_EQ(wizard::StartMessageLink(), 1);
   wizard::ClearReceiveMessage();
   ASSERT_TRUE(PcSend(Bytes{'A'}));
-  ASSERT_TRUE(Eventually([&] { return peer->Status().bytesReceived == 1; }, 3000));
+  ASSERT_TRUE(Eventually([&] { return peer->Status().bytesReceived == 1; }));
   // Held: the wake-up is taken and nothing is answered, however long the PC waits.
   EXPECT_FALSE(AwaitMessage(0, 0x05, 300));
   EXPECT_EQ(peer->Status().messagesSent, 0u);
@@ -354,7 +354,7 @@ TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
   ASSERT_TRUE(AwaitMessage(0, 0x05));
   Bytes payload = Payload(4 * kBlock);
   SendLengthAndPieces(payload);
-  ASSERT_TRUE(peer->WaitRestarted(3000));
+  ASSERT_TRUE(peer->WaitRestarted(testsupport::kConditionBoundMs));
   ExpectFlashHolds(payload, kBlock);
   EXPECT_TRUE(peer->Status().violations.empty());
 }
@@ -373,7 +373,7 @@ TEST_F(PeerTest, SilentAfterMessagesAnswersNoMore) {
   EXPECT_TRUE(Eventually([&] {
     const auto status = peer->Status();
     return status.messagesSent == 1u && status.bytesReceived == 5u;
-  }, 3000));
+  }));
 }
 
 TEST_F(PeerTest, SilentAfterBytesStopsBeforeTheFirstPieceRequest) {

@@ -74,12 +74,12 @@ TEST_F(SerialReaderTest, BurstOf5000BytesNeverOverflowsAndReaderGoesOn) {
 TEST_F(SerialReaderTest, StopWorkersEndsReaderPromptly) {
   ASSERT_TRUE(wizard::ReaderReady);
   wizard::Workers.StopWorkers = true;
-  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }, 1000));
+  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
 }
 
 TEST_F(SerialReaderTest, DroppedConnectionEndsReader) {
   line_->Close();
-  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }, 2000));
+  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
 }
 
 TEST_F(SerialReaderTest, ShutDownLinkWaitsForReaderWhileAMessageIsPending) {
@@ -156,7 +156,7 @@ TEST_F(UsbReaderTest, StopWorkersEndsReaderWhileAMessageIsPending) {
   Send(Bytes{0x04, 0x00});
   ASSERT_TRUE(Eventually([] { return BufferHas(0, 0x04, 0x00); }));
   wizard::Workers.StopWorkers = true;
-  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }, 1000));
+  EXPECT_TRUE(Eventually([] { return !wizard::ReaderReady; }));
 }
 
 class BootLoaderReaderTest : public LinkTest {

@@ -54,7 +54,7 @@ class DaemonTest : public ::testing::Test {
   int Sim(const std::string& arguments) { return simtest::Run(kProgram + " " + arguments + " >/dev/null 2>&1"); }
   bool Connected() {
     rapi::InitRecord init;
-    return rapi::CeRapiInitEx(&init) == 0 && rapi::WaitForConnection(init, 3000) && init.result == 0;
+    return rapi::CeRapiInitEx(&init) == 0 && rapi::WaitForConnection(init, testsupport::kConditionBoundMs) && init.result == 0;
   }
 
   simtest::ScratchFolder scratch;

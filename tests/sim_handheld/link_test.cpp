@@ -50,12 +50,13 @@ class PcEnd {
     }
     return true;
   }
-  // The next two bytes the handheld sends, or an empty vector after 3 s.
+  // The next two bytes the handheld sends, or an empty vector once it has
+  // been silent for the condition bound.
   std::vector<std::uint8_t> Receive2() {
     std::vector<std::uint8_t> got;
     while (got.size() < 2) {
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 3000) <= 0) return {};
+      if (::poll(&p, 1, static_cast<int>(testsupport::kConditionBoundMs)) <= 0) return {};
       std::uint8_t b;
       if (::read(fd_, &b, 1) != 1) return {};
       got.push_back(b);

@@ -44,12 +44,4 @@ int Run(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool Eventually(const std::function<bool()>& condition, int ms) {
-  for (int waited = 0; waited < ms; waited += 10) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
-
 }  // namespace simtest

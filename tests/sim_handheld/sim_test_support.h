@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "handheld.h"
+#include "tests/support/eventually.h"
 
 namespace simtest {
 
@@ -27,7 +28,6 @@ void MakeHandheld(const std::string& folder, const handheld::CreateOptions& opti
 std::vector<std::uint8_t> ReadHostFile(const std::string& path);
 // Runs a shell command; returns its exit status.
 int Run(const std::string& command);
-// True once `condition` holds, looked at every 10 ms for up to `ms`.
-bool Eventually(const std::function<bool()>& condition, int ms = 5000);
+using testsupport::Eventually;
 
 }  // namespace simtest
