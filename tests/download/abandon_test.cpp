@@ -105,6 +105,7 @@ TEST_F(AbandonTest, AfterSuccessTheBuffersWaitForTheAfterTransferScreen) {
   Line();
   StartMessageLink();
   std::uint32_t before = wizard::TransferReleases();
+  HoldTimers();
   auto result = ShowProgress(false);
   ASSERT_EQ(WakeAndReadLength(), 0x40000u);
   for (int i = 0; i < 2; ++i) {

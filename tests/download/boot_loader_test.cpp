@@ -52,6 +52,7 @@ class BootLoaderTest : public DownloadTest {
 
 TEST_F(BootLoaderTest, BlocksGoToTheirAddressesAndTheTransferEndsAfterTheLast) {
   Bytes payload = Payload(5 * kBlock);
+  HoldTimers();
   auto result = StartCritical(payload);
   ASSERT_EQ(Read(2), (Bytes{'l', '\r'}));
   Answer(Bytes{0x01});
@@ -75,6 +76,7 @@ TEST_F(BootLoaderTest, BlocksGoToTheirAddressesAndTheTransferEndsAfterTheLast) {
 
 TEST_F(BootLoaderTest, AShortLastBlockIsPaddedAndEndsTheTransfer) {
   Bytes payload = Payload(2 * kBlock + 0x100);
+  HoldTimers();
   auto result = StartCritical(payload);
   ASSERT_EQ(Read(2), (Bytes{'l', '\r'}));
   ASSERT_TRUE(RequestBlock(kBlock) == Slice(payload, kBlock, kBlock));
@@ -86,6 +88,7 @@ TEST_F(BootLoaderTest, AShortLastBlockIsPaddedAndEndsTheTransfer) {
 
 TEST_F(BootLoaderTest, AnErasePromptWinsOverADownloadPromptInTheSameBuffer) {
   Bytes payload = Payload(2 * kBlock);
+  HoldTimers();
   auto result = StartCritical(payload);
   ASSERT_EQ(Read(2), (Bytes{'l', '\r'}));
   // "download" and 0x01 together; the first byte last, so that the worker

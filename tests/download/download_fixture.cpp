@@ -239,6 +239,11 @@ std::uint32_t DownloadTest::WakeAndReadLength() {
   return length.size() == 4 ? WordAt(length, 0) : 0;
 }
 
+void DownloadTest::HoldTimers() {
+  ui_.NeverFire(wizard::kWakeUpTimer);
+  ui_.NeverFire(wizard::kMessageTimer);
+}
+
 void DownloadTest::SaveRecord(bool usb) {
   wizard::Wizard.ConnectionType = usb ? wizard::Connection::Usb : wizard::Connection::Serial;
   wizard::SaveUpgradeState();

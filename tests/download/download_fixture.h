@@ -96,6 +96,11 @@ class DownloadTest : public ::testing::Test {
   void Answer(const std::string& text);
   // The loader's side up to the image length, which it returns.
   std::uint32_t WakeAndReadLength();
+  // For a test about what goes over the wire, not about the timers: neither
+  // the wake-up nor the message timer ends the screen (their starts and stops
+  // are still recorded). The handheld's side reads whole pieces between two
+  // requests, and a loaded machine can stall it past a scaled timer.
+  void HoldTimers();
   // Writes a pending resume record for the image in use.
   void SaveRecord(bool usb);
   // Shows the progress screen (upgrade or resume form) on a thread of its

@@ -32,10 +32,7 @@ class LoaderTest : public DownloadTest {
 TEST_F(LoaderTest, SixteenMegabytesGoOutInWireOrderWithTheLoaderBlockLast) {
   Bytes payload = Payload(0x1000000);
   UseImage(payload);
-  // 128 windows in which a loaded machine could stall the handheld's side
-  // past a scaled timer: this test is about what goes out, not the timers.
-  ui_.NeverFire(wizard::kWakeUpTimer);
-  ui_.NeverFire(wizard::kMessageTimer);
+  HoldTimers();
   SaveRecord(false);
   Line();
   StartMessageLink();
@@ -74,6 +71,7 @@ TEST_F(LoaderTest, SixteenMegabytesGoOutInWireOrderWithTheLoaderBlockLast) {
 TEST_F(LoaderTest, ANoiseByteBeforeTheReadyAnswerIsTolerated) {
   Bytes payload = Payload(0x80000);
   UseImage(payload);
+  HoldTimers();
   Line();
   StartMessageLink();
   auto result = ShowProgress(false);
@@ -95,6 +93,7 @@ TEST_F(LoaderTest, ANoiseByteBeforeTheReadyAnswerIsTolerated) {
 TEST_F(LoaderTest, ASecondRequestDuringTheFirstLoaderHalfIsAnsweredWithTheSecondHalf) {
   Bytes payload = Payload(0x80000);
   UseImage(payload);
+  HoldTimers();
   Line();
   StartMessageLink();
   auto result = ShowProgress(false);
@@ -115,6 +114,7 @@ TEST_F(LoaderTest, AShortLastPieceIsPaddedAndThePaddedLengthAnnounced) {
   // The boot block, the loader block, one whole piece and 100 bytes.
   Bytes payload = Payload(0x80000 + kPiece + 100);
   UseImage(payload);
+  HoldTimers();
   Line();
   StartMessageLink();
   auto result = ShowProgress(false);

@@ -78,10 +78,12 @@ TEST_F(ResumeTest, ASerialRecordResumesOverTheLoaderToTheSerialClosingScreen) {
   UseImage(Payload(0x80000));
   SaveRecord(false);
   wizard::Wizard.DeviceInfo = {};  // the record restores the handheld
+  HoldTimers();
   Line();
   ui_.Result(167, 0);  // Next
   auto done = Resume();
   ServeSmallImage();
+  if (HasFatalFailure()) ui_.FireAll();  // a held timer then ends the screen
   done.get();
   EXPECT_EQ(ui_.Walk(), (std::vector<int>{102, 167, 160}));
   EXPECT_FALSE(wizard::LoadUpgradeState());
