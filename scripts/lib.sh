@@ -61,9 +61,23 @@ ensure_packages() {
   if echo "$missing" | grep -q ':i386'; then
     dpkg --print-foreign-architectures | grep -q i386 || $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
+  # A mirror caught in the middle of a sync leaves one list unreadable
+  # ("Mirror sync in progress?") and apt-get update exits non-zero, but the
+  # lists it did read are good: go on with them.
+  $sudo apt-get update -qq ||
+    echo "apt-get update could not read every package list; installing from the lists it has" >&2
   # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing && return 0
+  # With the i386 security list the one missing, amd64's newer security
+  # versions have no i386 twin, and packages of both architectures must agree
+  # (wine32:i386 cannot be installed): take every package from the release
+  # itself, whose lists hold both architectures.
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || return 1
+  echo "installing from $codename alone, without its later updates" >&2
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -t "$codename" $missing
 }
 
 # Generates whatever of the given locales ("de_DE.UTF-8") is missing: Wine
