@@ -1,5 +1,5 @@
-# Shared by the end-to-end scripts (tests/e2e-upgrade, tests/e2e-resume) and
-# scripts/fault-matrix: a scratch handheld and distribution, the handheld-sim
+# Shared by the end-to-end scripts (tests/e2e-identify, tests/e2e-upgrade,
+# tests/e2e-resume, tests/e2e-backup) and scripts/fault-matrix: a scratch handheld and distribution, the handheld-sim
 # daemon, the terminal romwiz fed through a fifo, and the checks on what it
 # showed and what the handheld holds afterwards. Source it after setting
 #   ROMWIZ, SIM       the programs (absolute paths)
@@ -65,11 +65,14 @@ setup() {
   IMAGE="$T/dist/English/LUMO5800_ENG_141.nbf"
   [ -f "$IMAGE" ] || fail "no image in the distribution"
   head -c $BOOT_BLOCK "$T/handheld/flash.bin" >"$T/boot-block.before"
-  {
-    printf 'REGEDIT4\r\n\r\n'
-    printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows CE Services]\r\n'
-    printf '"MajorVersion"=dword:00000003\r\n"MinorVersion"=dword:00000005\r\n"SerialPort"="COM1"\r\n'
-  } >"$T/config/romwiz/registry.reg"
+  activesync_registry >"$T/config/romwiz/registry.reg"
+}
+
+# The PC's registry store as far as ActiveSync 3.5 goes, its serial port COM1.
+activesync_registry() {
+  printf 'REGEDIT4\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows CE Services]\r\n'
+  printf '"MajorVersion"=dword:00000003\r\n"MinorVersion"=dword:00000005\r\n"SerialPort"="COM1"\r\n'
 }
 
 record_present() { grep -qi 'Software\\Veltrom' "$T/config/romwiz/registry.reg"; }
@@ -105,6 +108,17 @@ start_romwiz() {
 }
 
 say() { printf '%s\n' "$1" >&7; }
+
+# The introductory screens, then the link $1 (default serial) on the connection screen.
+introduce() {
+  for screen in 166 103 121 161; do
+    wait_screen $screen
+    say next
+  done
+  wait_screen 158
+  say "${1:-serial}"
+  say next
+}
 
 shown() { tr '\r' '\n' <"$T/out" 2>/dev/null | grep -c "^\[screen $1\]$"; }
 
@@ -210,13 +224,7 @@ expect_flashed() {
     fail "the handheld recorded violations: $("$SIM" status "$T/handheld" | grep '^violation')"
   # A fresh run identifies the handheld over the remote API: the new version.
   start_romwiz
-  for screen in 166 103 121 161; do
-    wait_screen $screen
-    say next
-  done
-  wait_screen 158
-  say serial
-  say next
+  introduce
   wait_screen 109
   expect_in_block 109 "ROM Version : 1.41"
   say cancel
