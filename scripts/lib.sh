@@ -66,8 +66,9 @@ ensure_packages() {
   # lists it did read are good: go on with them.
   $sudo apt-get update -qq ||
     echo "apt-get update could not read every package list; installing from the lists it has" >&2
-  # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing && return 0
+  # shellcheck disable=SC2206
+  local install=($sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing)
+  "${install[@]}" && return 0
   # With the i386 security list the one missing, amd64's newer security
   # versions have no i386 twin, and packages of both architectures must agree
   # (wine32:i386 cannot be installed): take every package from the release
@@ -76,8 +77,7 @@ ensure_packages() {
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   [ -n "$codename" ] || return 1
   echo "installing from $codename alone, without its later updates" >&2
-  # shellcheck disable=SC2086
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends -t "$codename" $missing
+  "${install[@]}" -t "$codename"
 }
 
 # Generates whatever of the given locales ("de_DE.UTF-8") is missing: Wine

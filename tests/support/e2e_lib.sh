@@ -1,7 +1,8 @@
 # Shared by the end-to-end scripts (tests/e2e-identify, tests/e2e-upgrade,
-# tests/e2e-resume, tests/e2e-backup) and scripts/fault-matrix: a scratch handheld and distribution, the handheld-sim
-# daemon, the terminal romwiz fed through a fifo, and the checks on what it
-# showed and what the handheld holds afterwards. Source it after setting
+# tests/e2e-resume, tests/e2e-backup) and scripts/fault-matrix: a scratch
+# handheld and distribution, the handheld-sim daemon, the terminal romwiz fed
+# through a fifo, and the checks on what it showed and what the handheld holds
+# afterwards. Source it after setting
 #   ROMWIZ, SIM       the programs (absolute paths)
 #   TIME_SCALE        ROMWIZ_TIME_SCALE of every romwiz run
 #   WAIT_SECONDS      the longest real wait for a screen or a state
