@@ -342,14 +342,28 @@ std::uint32_t Handheld::Invoke(const std::u16string& library, const std::u16stri
                                const std::vector<std::uint8_t>& input, std::int32_t& result,
                                std::vector<std::uint8_t>& output) {
   constexpr std::int32_t kModuleNotFound = static_cast<std::int32_t>(0x8007007Eu);  // HRESULT of error 126
+  constexpr std::int32_t kBadLibraryFormat = static_cast<std::int32_t>(0x800700C1u);  // HRESULT of error 193
   output.clear();
   ResolvedPath p;
   if (fs_.Resolve(u"\\Windows\\" + library, p) != 0 || !p.exists) {
     result = kModuleNotFound;
     return 0;
   }
-  InvokeHandler handler = FindInvoke(LowerAscii(Utf16ToUtf8(library)), Utf16ToUtf8(function));
-  result = handler ? handler(*this, input, output) : kModuleNotFound;
+  const std::string lowerLibrary = LowerAscii(Utf16ToUtf8(library));
+  InvokeHandler handler = FindInvoke(lowerLibrary, Utf16ToUtf8(function));
+  if (!handler) {
+    result = kModuleNotFound;
+    return 0;
+  }
+  // A staged library is loaded only from an intact copy, as a staged program
+  // is started only from one.
+  if (!StagedProgramIntact(p.host, lowerLibrary)) {
+    RecordViolation(folder_, "CeRapiInvoke: \\Windows\\" + Utf16ToUtf8(library) +
+                                 " is not the distribution's file (truncated, empty or damaged)");
+    result = kBadLibraryFormat;
+    return 0;
+  }
+  result = handler(*this, input, output);
   return 0;
 }
 

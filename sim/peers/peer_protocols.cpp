@@ -114,9 +114,11 @@ bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress,
   if (link.ReadUntil(wakeUp, &early) != LinkRead::Ok) return false;
   if (early != 0) progress.Violation("loader: " + std::to_string(early) + " bytes before the wake-up");
   log.Received("wake-up", 0, 1);
-  if (link.Pending(0)) progress.Violation("loader: the length came before the 05 00 answer");
   // A hold on piece 0 keeps the ready answer back: the PC waits with its hourglass up.
   if (progress.holdAtPiece.load() == 0 && !HoldWhileSet(link, progress, log, 0, "before the ready answer")) return false;
+  // Nothing is read between the wake-up and the answer, so a look just
+  // before it sees every byte that came early, during a hold too.
+  if (link.Pending(0)) progress.Violation("loader: the length came before the 05 00 answer");
   if (!SendCode(link, log, kReadyCode, "ready")) return GoSilent(link, log);
   std::uint8_t lengthBytes[4];
   if (ReadMessage(link, log, lengthBytes, sizeof lengthBytes, "image length") != LinkRead::Ok) return false;
@@ -128,6 +130,8 @@ bool RunDownloadLoader(PtyLink& link, FlashStore& flash, PeerProgress& progress,
   std::uint32_t count = length / kPieceSize + (length % kPieceSize != 0 ? 1 : 0);
   std::vector<std::uint8_t> piece(kPieceSize);
   for (std::uint32_t index = 0; index < count; ++index) {
+    // Looked at just before the request goes: nothing has been read since
+    // the last piece, so every byte that came early is still there.
     if (link.Pending(0)) progress.Violation("loader: piece " + std::to_string(index + 1) + " came before its request");
     if (!SendCode(link, log, kPieceRequestCode, "piece request", index + 1)) return GoSilent(link, log);
     if (ReadHeldPiece(link, progress, log, piece.data(), kPieceSize, index + 1, "piece") != LinkRead::Ok) {

@@ -69,8 +69,9 @@ struct Bench {
 // The programs and library the wizard puts on a handheld, so that requests
 // can start and invoke them.
 void AddWizardFiles(const std::string& folder) {
-  std::ofstream(folder + "/fs/Temp/GetType.exe") << "placeholder\n";
-  std::ofstream(folder + "/fs/Windows/SetSystemTime.dll") << "placeholder\n";
+  // Whole copies: a damaged one would stop every start and call at the check.
+  std::ofstream(folder + "/fs/Temp/GetType.exe") << handheld::ProgramFileText("GetType.exe");
+  std::ofstream(folder + "/fs/Windows/SetSystemTime.dll") << handheld::ProgramFileText("SetSystemTime.dll");
 }
 
 Bench& TheBench() {

@@ -153,6 +153,9 @@ TEST_F(ClientTest, SetSysTimeBlockReachesTheClock) {
   rapi::Handle file = rapi::CeCreateFile(u"\\Windows\\SetSystemTime.dll", rapi::kGenericWrite, rapi::kShareRead,
                                          rapi::kCreateAlways, rapi::kAttributeNormal);
   ASSERT_NE(file, rapi::kInvalidHandle);
+  const std::string library = handheld::DistributedProgramText("SetSystemTime.dll");
+  std::uint32_t libraryWritten = 0;
+  ASSERT_TRUE(rapi::CeWriteFile(file, library.data(), static_cast<std::uint32_t>(library.size()), &libraryWritten));
   rapi::CeCloseHandle(file);
   std::uint8_t* block = rapi::AllocInvokeBlock(188);
   std::memset(block, 0, 188);

@@ -205,10 +205,28 @@ std::vector<std::uint8_t> ClockBlock(std::uint16_t year, std::uint16_t month, st
   return block;
 }
 
+// The library as the distribution carries it.
+std::vector<std::uint8_t> ClockLibrary() {
+  const std::string text = DistributedProgramText("SetSystemTime.dll");
+  return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
 TEST_F(HandheldTest, SetSysTimeSetsClockAndZoneFromTheBlock) {
+  // A damaged copy is not loaded: the clock stays and the handheld says why.
   ASSERT_TRUE(hh->WriteDeviceFile(u"\\Windows\\SetSystemTime.dll", {'x'}));
-  std::int32_t result = -1;
+  std::int32_t result = RAPI_S_OK;
   std::vector<std::uint8_t> output;
+  ASSERT_EQ(hh->Invoke(u"SetSystemTime.dll", u"SetSysTime", ClockBlock(2031, 3, 4, 5, 6, -60, "W. Europe"), result,
+                       output),
+            0u);
+  EXPECT_NE(result, RAPI_S_OK);
+  EXPECT_EQ(hh->State().clockOffsetMs, 0);
+  const std::vector<std::string> violations = LoadViolations(hh->Folder());
+  ASSERT_EQ(violations.size(), 1u);
+  EXPECT_NE(violations[0].find("SetSystemTime.dll is not the distribution's file"), std::string::npos)
+      << violations[0];
+
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Windows\\SetSystemTime.dll", ClockLibrary()));
   ASSERT_EQ(hh->Invoke(u"SetSystemTime.dll", u"SetSysTime", ClockBlock(2031, 3, 4, 5, 6, -60, "W. Europe"), result,
                        output),
             0u);
@@ -232,7 +250,7 @@ TEST_F(HandheldTest, SetSysTimeSetsClockAndZoneFromTheBlock) {
 // The names come from the PC: a line break in one must not end its line in
 // state.txt, where "mode=off" would switch the handheld off.
 TEST_F(HandheldTest, ZoneNamesWithLineBreaksAreKeptWhole) {
-  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Windows\\SetSystemTime.dll", {'x'}));
+  ASSERT_TRUE(hh->WriteDeviceFile(u"\\Windows\\SetSystemTime.dll", ClockLibrary()));
   std::int32_t result = -1;
   std::vector<std::uint8_t> output;
   const std::string name = "A\nmode=off\r\\n";
