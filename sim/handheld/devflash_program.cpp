@@ -1,5 +1,6 @@
 #include "devflash_program.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -41,6 +42,7 @@ struct AgentSetup {
   std::u16string commandLine;
   AgentCpu cpu = AgentCpu::Arm;
   soc::ElfImage image;  // the takeover image (AgentCpu::Arm)
+  std::uint64_t armInstructionLimit = 0;
   bool trace = false;
 };
 
@@ -120,6 +122,12 @@ void CopyTempFolder(Handheld& handheld, hosted::HostedHandheld& os) {
   }
 }
 
+// The OEM information names the model; the agent looks for the number.
+soc::Board BoardForModel(const std::string& modelId) {
+  const bool model5300 = modelId.find("5300") != std::string::npos && modelId.find("5800") == std::string::npos;
+  return model5300 ? soc::Board5300() : soc::Board5800();
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
@@ -133,6 +141,7 @@ bool PrepareAgent(Handheld& handheld, const std::u16string& commandLine, AgentSe
   setup.commandLine = commandLine;
   const AgentConfig config = CurrentAgentConfig();
   setup.cpu = config.cpu;
+  setup.armInstructionLimit = config.armInstructionLimit;
   if (setup.cpu == AgentCpu::Arm) {
     const std::string path = config.takeoverImage.empty() ? DefaultTakeoverImage() : config.takeoverImage;
     if (std::string problem = soc::LoadElfImage(path, setup.image); !problem.empty()) {
@@ -142,10 +151,7 @@ bool PrepareAgent(Handheld& handheld, const std::u16string& commandLine, AgentSe
   }
   RomIdentity identity;
   const bool known = handheld.Identity(identity);
-  // The OEM information names the model; the agent looks for the number.
-  const bool model5300 = known && identity.modelId.find("5300") != std::string::npos &&
-                         identity.modelId.find("5800") == std::string::npos;
-  setup.board = model5300 ? soc::Board5300() : soc::Board5800();
+  setup.board = BoardForModel(known ? identity.modelId : std::string());
   setup.os.oemInfo = u"Lumo Pocket PC " + Utf8ToUtf16(known ? identity.modelId : std::string());
   setup.os.halLanguage = HalLanguageName(known ? identity.language : std::string());
   std::copy(setup.board.halInfo.begin(), setup.board.halInfo.end(), setup.os.halInformation.begin());
@@ -153,6 +159,9 @@ bool PrepareAgent(Handheld& handheld, const std::u16string& commandLine, AgentSe
     error = "cannot read " + handheld.FlashPath();
     return false;
   }
+  // A handheld made before sizes were checked: its flash would cover a device.
+  error = soc::BoardProblem(setup.board, setup.flash.size());
+  if (!error.empty()) return false;
   if (!FitFlash(setup.board, setup.flash.size(), error)) return false;
   CopyTempFolder(handheld, setup.os);
   return true;
@@ -213,10 +222,18 @@ std::mutex& AgentLock() {
   return lock;
 }
 
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  return text;
+}
+
 void WriteAgentRun(const std::string& folder, const DevflashRun& run) {
   std::ofstream out(folder + kAgentRunFile, std::ios::trunc);
   out << "agent_cpu=" << CpuName(run.cpu) << "\nagent_end=" << EndName(run.end) << "\n";
   if (run.cpu == AgentCpu::Arm) out << "agent_arm_instructions=" << run.armInstructions << "\n";
+  // Why the handheld hangs, one line (a reason never holds a line break).
+  if (run.end == AgentEnd::Hung) out << "agent_hung=" << OneLine(run.error) << "\n";
   for (const auto& [device, count] : run.busAccesses) out << "agent_bus_" << device << "=" << count << "\n";
   out << "agent_violations=" << run.violations.size() << "\n";
   for (const std::string& v : run.violations) out << "agent_violation=" << v << "\n";
@@ -244,6 +261,7 @@ DevflashRun RunAgent(AgentSetup& setup) {
       soc::ArmStart start;
       start.r0 = static_cast<std::uint32_t>(modelCode);
       start.r1 = loaderBuffer;
+      if (setup.armInstructionLimit != 0) start.instructionLimit = setup.armInstructionLimit;
       const soc::ArmRun arm = soc::RunArmImage(soc, setup.image, start);
       run.armInstructions = arm.instructions;
       if (arm.end == soc::ArmEnd::Reset) throw soc::DeviceReset();
@@ -316,6 +334,10 @@ std::uint32_t StartDevflash(const ProgramStart& start) {
     r.ended.notify_all();
   }).detach();
   return 0;
+}
+
+std::string FlashBoardProblem(const std::string& modelId, std::uint64_t flashBytes) {
+  return soc::BoardProblem(BoardForModel(modelId), flashBytes);
 }
 
 std::string DefaultTakeoverImage() { return ROMWIZ_DEFAULT_TAKEOVER_IMAGE; }

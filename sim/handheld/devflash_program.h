@@ -50,7 +50,13 @@ enum class AgentCpu { Arm, Host };
 struct AgentConfig {
   AgentCpu cpu = AgentCpu::Arm;
   std::string takeoverImage;  // empty: DefaultTakeoverImage()
+  std::uint64_t armInstructionLimit = 0;  // 0: the core's own (a hung agent ends there)
 };
+
+// Why a handheld of model `modelId` cannot carry `flashBytes` of flash
+// (empty when it can): the flash must stay inside its window on the bus,
+// clear of the other devices.
+std::string FlashBoardProblem(const std::string& modelId, std::uint64_t flashBytes);
 
 // The image the native build makes beside itself (arm-takeover/device/
 // devflash-takeover.elf in the build folder).

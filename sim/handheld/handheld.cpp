@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "devflash_program.h"
 #include "distribution.h"
 #include "programs.h"
 #include "violations.h"
@@ -75,6 +76,9 @@ std::string CreateHandheld(const std::string& folder, const CreateOptions& optio
   if (std::string problem = CheckIdentity(options.identity); !problem.empty()) return problem;
   if (options.flashMb == 0 || options.flashMb > kMaxFlashMb) return "the flash size must be 1 to 255 MB";
   if (options.romMb == 0 || options.romMb > options.flashMb) return "the ROM must fit into the flash";
+  if (std::string problem = FlashBoardProblem(options.identity.modelId, std::uint64_t{options.flashMb} * kMb);
+      !problem.empty())
+    return problem;
   std::error_code ec;
   if (fs::exists(StatePath(folder), ec) && !options.replace)
     return "a handheld already exists in " + folder + " (use --replace to overwrite it)";

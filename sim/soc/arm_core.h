@@ -13,6 +13,14 @@
 //   UART, OS timer, interrupt controller, reset controller, latch, debug
 //   port) goes through the Soc's bus, so it is timed, counted and traced as
 //   an access of the host build would be. Anything else stops the core.
+//   The flash window is bounded by the board's and no window overlaps
+//   another or the RAM; a board that breaks this is refused before the run.
+// - A fault stops the core at the faulting access itself: an access to
+//   nothing, a device access the bus refuses, a store into the guard pages
+//   below the stack (__stack_guard .. __stack_limit), a stack pointer moved
+//   below the stack's end, an instruction the SA-1110 lacks (bx, blx, clz,
+//   every Thumb or ARMv5 one) or any processor exception. No device sees an
+//   access after it.
 // - Each instruction takes simulated time (about 5 ns, one cycle at
 //   206 MHz) besides the bus accesses, so spin loops end as on the handheld.
 // - The run ends at the software reset (ArmEnd::Reset), at a fault, or when
@@ -31,7 +39,9 @@ enum class ArmEnd { Reset, Fault, Limit };
 
 struct ArmRun {
   ArmEnd end = ArmEnd::Fault;
-  uint64_t instructions = 0;  // ARM instructions executed
+  // ARM instructions issued, one by one: those whose condition failed
+  // included (each takes its cycle), the one that faulted included.
+  uint64_t instructions = 0;
   uint32_t pc = 0;            // where the core stopped
   std::string error;          // what went wrong (Fault, Limit)
 };

@@ -1,5 +1,8 @@
 #include "sim/soc/board.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace soc {
 
 namespace {
@@ -78,6 +81,54 @@ Board Board5300() {
   b.halInfo[kHalLoaderBufferWord] = kHal5300LoaderPhysical;
   b.ram.push_back({LoaderBufferAddress5300(b), kLoaderBufferBytes});
   return b;
+}
+
+namespace {
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+bool Overlap(const DeviceWindowRange& a, const DeviceWindowRange& b) {
+  return uint64_t{a.base} < uint64_t{b.base} + b.bytes && uint64_t{b.base} < uint64_t{a.base} + a.bytes;
+}
+
+}  // namespace
+
+std::vector<DeviceWindowRange> DeviceWindows(const Board& board) {
+  return {{"flash", board.flashWindow, board.flashWindowBytes},
+          {"memory controller", board.memoryController, kRegisterBlockBytes},
+          {"UART", board.uart3, kRegisterBlockBytes},
+          {"OS timer", board.osTimer, kRegisterBlockBytes},
+          {"interrupt controller", board.interruptController, kRegisterBlockBytes},
+          {"reset controller", board.resetController, kRegisterBlockBytes},
+          {"board latch", board.boardLatch, kSingleRegisterBytes},
+          {"debug port", board.debugPort, kSingleRegisterBytes}};
+}
+
+std::string BoardProblem(const Board& board, uint64_t flashBytes) {
+  const std::vector<DeviceWindowRange> windows = DeviceWindows(board);
+  if (flashBytes > board.flashWindowBytes) {
+    // Name the first device a window of the flash's size would cover.
+    std::string covered;
+    const DeviceWindowRange wanted{"flash", board.flashWindow, static_cast<uint32_t>(
+                                                                   std::min<uint64_t>(flashBytes, 0xFFFFFFFFu))};
+    for (const DeviceWindowRange& w : windows)
+      if (w.base != board.flashWindow && Overlap(wanted, w)) {
+        covered = std::string(": it would cover the ") + w.device + " at " + Hex(w.base);
+        break;
+      }
+    return "a flash of " + std::to_string(flashBytes >> 20) + " MB does not fit the board's flash window of " +
+           std::to_string(board.flashWindowBytes >> 20) + " MB at " + Hex(board.flashWindow) + covered;
+  }
+  for (std::size_t i = 0; i < windows.size(); ++i)
+    for (std::size_t j = i + 1; j < windows.size(); ++j)
+      if (Overlap(windows[i], windows[j]))
+        return std::string("the board's ") + windows[i].device + " window at " + Hex(windows[i].base) +
+               " overlaps its " + windows[j].device + " window at " + Hex(windows[j].base);
+  return {};
 }
 
 }  // namespace soc

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <array>
+#include <string>
 #include <vector>
 
 #include "sim/soc/flash_bank.h"
@@ -34,9 +35,15 @@ struct RamRegion {
   uint32_t bytes;
 };
 
+// The SA-1110's static memory bank 0, where the flash answers: 128 MB.
+inline constexpr uint32_t kFlashWindowBytes = 0x08000000;
+
 struct Board {
-  // Device addresses.
+  // Device addresses. The flash answers in flashWindow .. + flashWindowBytes,
+  // the other devices in their register blocks; no two windows overlap
+  // (BoardProblem).
   uint32_t flashWindow = 0xA0000000;
+  uint32_t flashWindowBytes = kFlashWindowBytes;
   uint32_t resetController = 0xA9030000;
   uint32_t memoryController = 0xAA000000;
   uint32_t uart3 = 0xA8050000;
@@ -68,6 +75,25 @@ Board Board5300();
 // 0xA0000000 ORed in on the 5300.
 uint32_t LoaderBufferAddress5800();
 uint32_t LoaderBufferAddress5300(const Board& board);
+
+// One device's address window on a board.
+struct DeviceWindowRange {
+  const char* device;
+  uint32_t base;
+  uint32_t bytes;
+};
+
+// Address space each on-chip register block answers in.
+inline constexpr uint32_t kRegisterBlockBytes = 0x100;
+// The latch and the debug port are single registers.
+inline constexpr uint32_t kSingleRegisterBytes = 4;
+
+// The board's device windows: the flash window (flashWindowBytes) first.
+std::vector<DeviceWindowRange> DeviceWindows(const Board& board);
+
+// Why a flash of `flashBytes` cannot sit on `board` (empty when it can): a
+// flash larger than its window, or two device windows that overlap.
+std::string BoardProblem(const Board& board, uint64_t flashBytes);
 
 // Bytes of RAM the boards give the loader buffer (the agent clears 128 KiB).
 inline constexpr uint32_t kLoaderBufferBytes = 0x20000;

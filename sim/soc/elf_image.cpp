@@ -93,6 +93,8 @@ std::string ParseElfImage(const std::vector<uint8_t>& file, ElfImage& image) {
   if (FindElfSymbol(file, "__stack_limit", limit) && FindElfSymbol(file, "__stack_top", top) && limit < top) {
     image.stackLimit = limit;
     image.stackTop = top;
+    uint32_t guard = 0;
+    if (FindElfSymbol(file, "__stack_guard", guard) && guard < limit) image.stackGuard = guard;
   }
   return {};
 }

@@ -22,6 +22,10 @@ struct ElfImage {
   // when the file has no such symbols (the core then guards no stack).
   uint32_t stackLimit = 0;
   uint32_t stackTop = 0;
+  // The guard pages from the symbol __stack_guard up to __stack_limit: the
+  // core leaves them inaccessible, so that the first store below the stack
+  // faults before it lands. 0 when the image names none.
+  uint32_t stackGuard = 0;
 };
 
 // The value of symbol `name` in the file's symbol table, if it has one.

@@ -1,15 +1,12 @@
 #include "sim/soc/soc.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace soc {
 
 namespace {
 
-// Address space each on-chip register block answers in.
-constexpr uint32_t kRegisterBlockBytes = 0x100;
-// The latch and the debug port are single registers.
-constexpr uint32_t kSingleRegisterBytes = 4;
 // A character on the serial line: start bit, 8 data bits, stop bit.
 constexpr uint64_t kBitsPerCharacter = 10;
 
@@ -55,7 +52,9 @@ const char* BusDeviceName(BusDevice device) {
 }
 
 BusDevice Soc::DeviceAt(uint32_t address, uint32_t bytes) {
-  if (Inside(address, board_.flashWindow, flash_.SizeBytes())) return BusDevice::Flash;
+  // The flash answers within its window only, however large the chips.
+  if (Inside(address, board_.flashWindow, std::min(flash_.SizeBytes(), board_.flashWindowBytes)))
+    return BusDevice::Flash;
   if (Inside(address, board_.debugPort, kSingleRegisterBytes)) return BusDevice::DebugPort;
   if (Inside(address, board_.boardLatch, kSingleRegisterBytes)) return BusDevice::BoardLatch;
   if (FindRam(address, bytes)) return BusDevice::Ram;

@@ -359,6 +359,21 @@ TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
   EXPECT_TRUE(peer->Status().violations.empty());
 }
 
+// The length sent while the ready answer is held back is still early.
+TEST_F(PeerTest, LengthDuringTheHoldBeforeTheReadyAnswerIsEarly) {
+  peers::LinkFaults faults;
+  faults.holdAtPiece = 0;
+  auto peer = Start(peers::PeerKind::SerialLoader, faults);
+  ASSERT_EQ(wizard::StartMessageLink(), 1);
+  wizard::ClearReceiveMessage();
+  ASSERT_TRUE(PcSend(Bytes{'A'}));
+  ASSERT_TRUE(Eventually([&] { return peer->Status().bytesReceived == 1; }));
+  ASSERT_TRUE(PcSend(Word(2 * kPiece)));
+  EXPECT_EQ(peer->Status().messagesSent, 0u);
+  peer->SetHoldAtPiece(peers::kNever);
+  ExpectOneViolationNaming(*peer, "the length came before the 05 00 answer");
+}
+
 TEST_F(PeerTest, SilentAfterMessagesAnswersNoMore) {
   peers::LinkFaults faults;
   faults.silentAfterMessages = 1;

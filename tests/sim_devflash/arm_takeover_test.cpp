@@ -108,10 +108,11 @@ class ArmTakeover : public ::testing::Test {
   }
 
   // The agent on `cpu`, from the handheld as MakeHandheld left it.
-  handheld::DevflashRun Run(AgentCpu cpu, const std::u16string& command, const std::string& image = "") {
+  handheld::DevflashRun Run(AgentCpu cpu, const std::u16string& command, const std::string& image = "",
+                            std::uint64_t instructionLimit = 0) {
     WriteFile(hh->FlashPath(), before);
     hh->ChangeState([](handheld::HandheldState& s) { s.mode = Mode::WinCE; });
-    handheld::ConfigureAgent({cpu, image});
+    handheld::ConfigureAgent({cpu, image, instructionLimit});
     return handheld::RunDevflash(*hh, command, /*trace=*/true);
   }
 
@@ -270,6 +271,74 @@ TEST_F(ArmTakeover, StackOverflowStopsTheRun) {
   EXPECT_NE(run.error.find("stack overflow"), std::string::npos) << run.error;
   EXPECT_NE(hh->State().mode, Mode::Loader);
   EXPECT_EQ(handheld::LoaderKindInFlash(hh->FlashPath()), 0);
+}
+
+// What the SA-1110 cannot run, and code that never ends: each leaves a hung
+// handheld (off until the user resets it) whose status names the reason.
+TEST_F(ArmTakeover, CodeTheSa1110CannotRunHangsTheHandheldWithItsReason) {
+  MakeHandheld(5800, 16);
+  constexpr std::uint32_t kBxLr = 0xE12FFF1E;        // bx lr: ARMv4T
+  constexpr std::uint32_t kClz = 0xE16F0F11;         // clz r0, r1: ARMv5
+  constexpr std::uint32_t kAddR0PcOdd = 0xE28F0001;  // add r0, pc, #1: a Thumb address
+  constexpr std::uint32_t kBxR0 = 0xE12FFF10;        // bx r0: into Thumb state
+  constexpr std::uint32_t kBranchSelf = 0xEAFFFFFE;  // b .
+  constexpr std::uint32_t kPushAll = 0xE92D5FFF;     // stmfd sp!, {r0-r12, lr}
+  constexpr std::uint32_t kBranchBack = 0xEAFFFFFD;  // b to the push
+  // Far more than the installation up to the programming needs, far less
+  // than the core's own limit: the loop ends here.
+  constexpr std::uint64_t kLoopLimit = 5'000'000;
+  struct Case {
+    const char* name;
+    std::initializer_list<std::uint32_t> code;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"bx", {kBxLr}, "undefined instruction 0xE12FFF1E"},
+      {"clz", {kClz}, "undefined instruction 0xE16F0F11"},
+      {"thumb", {kAddR0PcOdd, kBxR0}, "undefined instruction 0xE12FFF10"},
+      {"loop", {kBranchSelf}, "no reset after 5000000 ARM instructions"},
+      {"stack", {kPushAll, kBranchBack}, "stack overflow"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string patched =
+        PatchedImage(folder.Path() + "/" + c.name + ".elf", kFlashProgramRange, c.code);
+    ASSERT_NE(patched, "");
+    const handheld::DevflashRun run = Run(AgentCpu::Arm, kUsbCommand, patched, kLoopLimit);
+    EXPECT_EQ(run.end, AgentEnd::Hung) << run.error;
+    EXPECT_EQ(hh->State().mode, Mode::Off);
+    const std::string status = handheld::LastAgentRunText(hh->Folder());
+    EXPECT_NE(status.find("agent_end=hung\n"), std::string::npos) << status;
+    const std::size_t reason = status.find("agent_hung=");
+    ASSERT_NE(reason, std::string::npos) << status;
+    EXPECT_NE(status.find(c.reason, reason), std::string::npos) << status;
+  }
+}
+
+// A device access the bus refuses (a byte write to a word register) in the
+// middle of a block of code: the run ends at that access, and the flash
+// commands after it in the same block never reach the chips.
+TEST_F(ArmTakeover, AccessFaultStopsTheCoreAtTheAccess) {
+  MakeHandheld(5800, 16);
+  const std::string patched = PatchedImage(folder.Path() + "/fault.elf", kFlashProgramRange,
+                                           {
+                                               0xE3A054AA,  // mov r5, #0xAA000000 (memory controller)
+                                               0xE5C55000,  // strb r5, [r5]: refused
+                                               0xE3A044A0,  // mov r4, #0xA0000000 (flash)
+                                               0xE3844701,  // orr r4, r4, #0x40000
+                                               0xE3A06020,  // mov r6, #0x20: block erase
+                                               0xE5846000,  // str r6, [r4]
+                                               0xE3A060D0,  // mov r6, #0xD0: confirm
+                                               0xE5846000,  // str r6, [r4]
+                                               0xEAFFFFFE,  // b .
+                                           });
+  ASSERT_NE(patched, "");
+  const handheld::DevflashRun run = Run(AgentCpu::Arm, kUsbCommand, patched);
+  EXPECT_EQ(run.end, AgentEnd::Hung) << run.error;
+  EXPECT_NE(run.error.find("needs a 32-bit access"), std::string::npos) << run.error;
+  ASSERT_FALSE(run.trace.empty());
+  const AgentBusEvent& last = run.trace.back();
+  EXPECT_EQ(Describe(last), "memory W8 0xAA000000 = 0x00000000") << "no access after the refused one";
 }
 
 // A loader file without its tag: the boot code finds no loader to start,

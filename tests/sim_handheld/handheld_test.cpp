@@ -58,6 +58,20 @@ TEST_F(HandheldTest, CreatedHandheldHoldsItsRomIdentityInFlash) {
   EXPECT_EQ(id.version, "1.14.00");
 }
 
+// The flash answers in the SA-1110's bank 0 (128 MB); a larger one would
+// cover the UART and the other devices above it, and is refused.
+TEST_F(HandheldTest, FlashLargerThanItsWindowIsRefusedAtCreate) {
+  simtest::ScratchFolder other;
+  CreateOptions options = simtest::DefaultHandheld();
+  options.flashMb = 129;
+  const std::string problem = CreateHandheld(other.Path(), options);
+  EXPECT_NE(problem.find("does not fit the board's flash window of 128 MB"), std::string::npos) << problem;
+  EXPECT_NE(problem.find("UART at 0xA8050000"), std::string::npos) << problem;
+  EXPECT_FALSE(std::filesystem::exists(other.Path() + "/flash.bin"));
+  options.flashMb = 128;
+  EXPECT_EQ(CreateHandheld(other.Path(), options), "");
+}
+
 TEST_F(HandheldTest, AssetFileReportsTheRomNowInFlash) {
   ASSERT_EQ(Start(u"\\Windows\\CreateAssetFile.exe"), 0u);
   std::vector<std::uint8_t> asset;
