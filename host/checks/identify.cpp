@@ -266,23 +266,7 @@ std::vector<std::string> ParseModuleList(const char* text, std::size_t size) {
   return names;
 }
 
-bool ParseHexWord(const char* text, std::uint16_t& value) {
-  std::uint32_t result = 0;
-  std::size_t digits = 0;
-  for (; text[digits] != 0; ++digits) {
-    if (digits == kMaxChecksumDigits) return false;
-    char c = text[digits];
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                       : -1;
-    if (digit < 0) return false;
-    result = (result << 4) | static_cast<std::uint32_t>(digit);
-  }
-  if (digits == 0) return false;
-  value = static_cast<std::uint16_t>(result);
-  return true;
-}
+bool ParseHexWord(const char* text, std::uint16_t& value) { return ParseChecksumText(text, value); }
 
 std::uint32_t FindLanguageImageSize(const char* subFolder) {
   std::string folder;
@@ -335,11 +319,11 @@ bool VerifyImageAndDevice() {
     screens::CloseWaitScreen(verifying);
     return false;
   }
-  std::uint16_t sum = 0;
+  // The one image check (also the backup's and the restore's): a payload
+  // without its boot block and loader block cannot be downloaded and is
+  // refused here, before the handheld is touched, like a corrupt image.
   std::uint64_t payloadBytes = 0;
-  // A payload without its boot block and loader block cannot be downloaded:
-  // it is refused here, before the handheld is touched, like a corrupt image.
-  bool summed = SumImage(image, sum, payloadBytes) && payloadBytes >= kMinimumPayload;
+  bool holds = ImageChecksumHolds(image, payloadBytes);
   pc::CloseFile(image);
   if (!ProbeDeviceType()) {
     screens::CloseWaitScreen(verifying);
@@ -347,8 +331,7 @@ bool VerifyImageAndDevice() {
     return false;
   }
   screens::CloseWaitScreen(verifying);
-  std::uint16_t expected = 0;
-  return summed && ParseHexWord(ImageHeader.ImageChecksumText, expected) && expected == sum;
+  return holds;
 }
 
 bool ProbeDeviceType() {

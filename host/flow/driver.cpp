@@ -183,6 +183,12 @@ Choice RestoreBranch() {
       return Choice::Stopped;
     }
     if (Ended()) return Choice::Stopped;
+  } else if (!Ops.ImageChecksumHolds(Wizard.FlashFile)) {
+    // The chosen file is checked as every image is before anything of it is
+    // sent (a backup that failed its own check has a header this refuses).
+    screens::ShowScreen(kChecksumError);
+    Stop();
+    return Choice::Stopped;
   }
   if (!ImageMatchesDevice()) return Choice::Stopped;
   std::uint32_t bytes = Ops.GetImageFileSize(Wizard.FlashFile);

@@ -48,6 +48,9 @@ struct Operations {
   // The image file; ReadImageHeader fills the record ImageHeader.
   bool (*ReadImageHeader)(const char* path);
   std::uint32_t (*GetImageFileSize)(const char* path);
+  // The one image check (checksum and payload) of the file at `path`, made
+  // of every image before anything of it is sent; no screens.
+  bool (*ImageChecksumHolds)(const char* path);
   // Preparation and transfer. The three workers are started by their
   // progress screens (102 upgrade and resume forms, 132).
   bool (*RunUpgradePreparation)();

@@ -7,6 +7,7 @@
 #include "checks/identify.h"
 #include "flow/resume_path.h"
 #include "checks/resume_record.h"
+#include "image/image_check.h"
 #include "platform/host_system.h"
 #include "platform/pc_files.h"
 #include "platform/remote_api.h"
@@ -16,6 +17,7 @@
 #include "image/image_file.h"
 #include "port/port.h"
 #include "flow/driver.h"
+#include "image/image_check.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {
@@ -50,6 +52,7 @@ Operations DefaultOperations() {
   ops.IdentifyDevice = [] { return IdentifyDevice(RunResumePath); };
   ops.VerifyImageAndDevice = VerifyImageAndDevice;
   ops.ReadImageHeader = [](const char* path) { return wizard::ReadImageHeader(path) != 0; };
+  ops.ImageChecksumHolds = ImageFileChecksumHolds;
   ops.GetImageFileSize = wizard::GetImageFileSize;
   ops.RunUpgradePreparation = PrepareUpgrade;
   ops.UpgradeDownloadWorker = UpgradeDownloadWorker;

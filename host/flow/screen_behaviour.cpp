@@ -191,9 +191,11 @@ ProgressForm openingForm = ProgressForm::Upgrade;
 ProgressForm openForm = ProgressForm::Upgrade;
 platform::Thread* worker = nullptr;
 
-void StartWorker(ScreenSession& session, platform::ThreadFunction function) {
+// False (and the screen ended with 2) when the worker cannot run.
+bool StartWorker(ScreenSession& session, platform::ThreadFunction function) {
   worker = function == nullptr ? nullptr : platform::StartThread(function, nullptr);
   if (worker == nullptr) session.End(2);  // the transfer cannot run: it failed
+  return worker != nullptr;
 }
 
 void OpenProgressScreen(ScreenSession& session) {
@@ -212,7 +214,9 @@ void OpenBackupScreen(ScreenSession& session) {
   session.SetText(kBackupDurationText, DurationText(wizard::kBackupProgressTexts, Serial()));
   session.SetPercent(0);
   wizard::BackupScreen = &session;
-  StartWorker(session, wizard::Ops.BackupWorker);
+  wizard::BackupScreenOpening();
+  // A backup that cannot even start is a failed backup, and says so.
+  if (!StartWorker(session, wizard::Ops.BackupWorker)) wizard::BackupWorkerDidNotStart();
 }
 
 // A stalled transfer: stop the workers first, then release the buffers and

@@ -35,34 +35,39 @@ bool ChecksumFieldInPlace(const std::uint8_t (&header)[kImageHeaderSize], const 
   return true;
 }
 
-void CheckHeader(const std::uint8_t (&header)[kImageHeaderSize], ImageCheck& check) {
-  auto problem = [&](const std::string& text) { check.problems.push_back(text); };
-  if (!PlainField(header + kModelOffset, kModelLength)) problem("the model field is not plain text");
+// What the rule does not refuse but a careful reader wants to know.
+void NoteHeader(const std::uint8_t (&header)[kImageHeaderSize], ImageCheck& check) {
+  auto note = [&](const std::string& text) { check.notes.push_back(text); };
+  if (!PlainField(header + kModelOffset, kModelLength)) note("the model field is not plain text");
   if (LanguageForCode(check.header.ImageLang) == nullptr)
-    problem(std::string("the language code \"") + check.header.ImageLang + "\" is not known");
+    note(std::string("the language code \"") + check.header.ImageLang + "\" is not known");
   if (!PlainField(header + kVersionOffset, kVersionLength) || !(check.header.ImageVersionNumber > 0.0f))
-    problem("the version field is not a version number");
+    note("the version field is not a version number");
   for (std::size_t offset : kSeparatorOffsets)
     if (header[offset] != kHeaderSeparator) {
-      problem("the header has no \"-\" at offset " + std::to_string(offset));
+      note("the header has no \"-\" at offset " + std::to_string(offset));
       break;
     }
-  check.storedValid = ParseChecksumText(check.header.ImageChecksumText, check.stored);
-  if (!check.storedValid) problem("the checksum field holds no hexadecimal number");
-  else if (!ChecksumFieldInPlace(header, check.header.ImageChecksumText))
-    problem("the checksum field is not followed by \"-\" up to offset 31");
+  if (check.storedValid && !ChecksumFieldInPlace(header, check.header.ImageChecksumText))
+    note("the checksum field is not followed by \"-\" up to offset 31");
+  if (check.payloadBytes % kImageBlockBytes != 0)
+    note("the payload of " + std::to_string(check.payloadBytes) + " bytes is not a whole number of " +
+         std::to_string(kImageBlockBytes) + "-byte blocks");
 }
 
-void CheckPayload(ImageCheck& check) {
-  if (check.storedValid && check.stored != check.computed) {
+// Why the rule refuses the image, one line per reason.
+void NameProblems(ImageCheck& check) {
+  if (!check.storedValid) {
+    check.problems.push_back("the checksum field holds no hexadecimal number");
+  } else if (check.stored != check.computed) {
     char text[96];
     std::snprintf(text, sizeof text, "the stored checksum %s does not match the computed %s",
                   ChecksumText(check.stored).c_str(), ChecksumText(check.computed).c_str());
     check.problems.push_back(text);
   }
-  if (check.payloadBytes < kMinimumPayload || check.payloadBytes % kImageBlockBytes != 0)
-    check.problems.push_back("the payload of " + std::to_string(check.payloadBytes) +
-                             " bytes is not a whole number of 262144-byte blocks of at least 524288 bytes");
+  if (check.payloadBytes < kMinimumPayload)
+    check.problems.push_back("the payload of " + std::to_string(check.payloadBytes) + " bytes is less than " +
+                             std::to_string(kMinimumPayload) + " (the boot block and the loader block)");
 }
 
 enum class ReadEnd { Whole, ShortHeader, Failed };
@@ -96,6 +101,31 @@ bool SumImage(pc::File* image, std::uint16_t& sum, std::uint64_t& payloadBytes) 
   return ReadAndSum(image, header, sum, payloadBytes) == ReadEnd::Whole;
 }
 
+bool ImageAccepted(const ImageHeaderRecord& header, std::uint16_t computed, std::uint64_t payloadBytes) {
+  std::uint16_t stored = 0;
+  return ParseChecksumText(header.ImageChecksumText, stored) && stored == computed &&
+         payloadBytes >= kMinimumPayload;
+}
+
+bool ImageChecksumHolds(pc::File* image, std::uint64_t& payloadBytes) {
+  std::uint8_t header[kImageHeaderSize] = {};
+  std::uint16_t sum = 0;
+  payloadBytes = 0;
+  if (!pc::SeekFile(image, 0) || ReadAndSum(image, header, sum, payloadBytes) != ReadEnd::Whole) return false;
+  ImageHeaderRecord record;
+  ParseImageHeader(header, record);
+  return ImageAccepted(record, sum, payloadBytes);
+}
+
+bool ImageFileChecksumHolds(const char* path) {
+  pc::File* file = pc::OpenFile(path, pc::OpenMode::ReadShared);
+  if (file == nullptr) return false;
+  std::uint64_t payloadBytes = 0;
+  bool holds = ImageChecksumHolds(file, payloadBytes);
+  pc::CloseFile(file);
+  return holds;
+}
+
 ImageCheck CheckImageFile(const char* path) {
   ImageCheck check;
   pc::File* file = pc::OpenFile(path, pc::OpenMode::ReadShared);
@@ -112,8 +142,10 @@ ImageCheck CheckImageFile(const char* path) {
   if (end == ReadEnd::Failed) check.problems.push_back("the file cannot be read to its end");
   if (!check.opened) return check;
   ParseImageHeader(header, check.header);
-  CheckHeader(header, check);
-  CheckPayload(check);
+  check.storedValid = ParseChecksumText(check.header.ImageChecksumText, check.stored);
+  check.accepted = ImageAccepted(check.header, check.computed, check.payloadBytes);
+  NameProblems(check);
+  NoteHeader(header, check);
   return check;
 }
 

@@ -228,4 +228,17 @@ std::string WriteImageHeader(pc::File* file, const char* model, const char* lang
   return header;
 }
 
+std::string FormatVoidImageHeader(const char* model, const char* lang, const char* version) {
+  std::string header = FormatImageHeader(model, lang, version, 0);
+  header.replace(kChecksumOffset, kImageHeaderSize - kChecksumOffset, kImageHeaderSize - kChecksumOffset,
+                 kHeaderSeparator);
+  header.replace(kChecksumOffset, std::strlen(kVoidChecksumText), kVoidChecksumText);
+  return header;
+}
+
+bool WriteVoidImageHeader(pc::File* file, const char* model, const char* lang, const char* version) {
+  std::string header = FormatVoidImageHeader(model, lang, version);
+  return pc::SeekFile(file, 0) && pc::WriteFile(file, header.data(), header.size());
+}
+
 }  // namespace wizard

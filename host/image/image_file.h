@@ -71,6 +71,15 @@ std::string FormatImageHeader(const char* model, const char* lang, const char* v
 std::string WriteImageHeader(pc::File* file, const char* model, const char* lang,
                              const char* version, std::uint16_t payloadSum);
 
+// A header no check accepts, for a backup whose file did not read back as
+// written: the handheld's model, code and version as usual, but the checksum
+// field says "void" (no hexadecimal number), so the reader, romwiz-image and
+// the wizard's image check all refuse the file while its data stays.
+constexpr const char* kVoidChecksumText = "void";
+std::string FormatVoidImageHeader(const char* model, const char* lang, const char* version);
+// Seeks to offset 0 of `file` and writes FormatVoidImageHeader's text.
+bool WriteVoidImageHeader(pc::File* file, const char* model, const char* lang, const char* version);
+
 }  // namespace wizard
 
 // Callers that name the image file's parts under `image::` reach the same

@@ -14,6 +14,7 @@
 #include "handheld_files/device_files.h"
 #include "image/image_check.h"
 #include "image/image_file.h"
+#include "port/transfer_log.h"
 #include "wizard/screen_session.h"
 #include "wizard/wizard_state.h"
 
@@ -35,12 +36,16 @@ constexpr Failure kProgramDidNotStart{kProgramFailureScreen, true, true};
 constexpr Failure kFileNotCreated{kCannotOpenImageScreen, false, false};
 constexpr Failure kChunkMissing{kBackupFailureScreen, false, true};
 constexpr Failure kWriteFailed{kBackupFailureScreen, false, false};
+// The worker thread could not be started: nothing was backed up, as after
+// a failed write, and the wizard goes on the same way.
+constexpr Failure kWorkerDidNotStart{kBackupFailureScreen, false, false};
 
 // Written by the worker before it ends the screen, read by FinishBackup
 // after the worker has ended.
 std::atomic<int> failureScreen{0};
 std::atomic<bool> failureCloses{false};
 std::atomic<bool> failureEnds{false};
+std::atomic<bool> fileVoided{false};  // the file's header was made one no check accepts
 
 screens::ScreenSession* Screen() { return BackupScreen.load(); }
 
@@ -82,9 +87,13 @@ void StageBackupProgram() {
   }
 }
 
-// Whatever the outcome, the program is told to stop (its file goes) and the
-// chunk file goes with it, so that nothing waits on the handheld.
-void StopBackupProgram() {
+// The end of a backup, whatever its outcome: the program's copy and the
+// chunk file are deleted on the handheld (results ignored). This does not
+// stop a program still running: the handshake gives the PC no way to, and a
+// running program's file usually cannot be deleted. Such a program writes at
+// most one more chunk and then waits for its slot until it reaches the
+// flash's end or the handheld resets (the upgrade resets it).
+void CleanUpOnDevice() {
   DeleteOnDevice(kBackupProgramDevicePath);
   DeleteOnDevice(kBackupChunkDevicePath);
 }
@@ -174,48 +183,51 @@ Fetch FetchAll(pc::File* file, std::uint32_t size, Progress& progress, std::uint
   return Fetch::Done;
 }
 
-}  // namespace
-
-bool BackupFileReadsBack(const char* path, const std::string& header, std::uint32_t size,
-                         std::uint16_t payloadSum) {
-  if (header.size() != kImageHeaderSize) return false;
-  ImageCheck check = CheckImageFile(path);
-  std::uint16_t expected = AddToChecksum(payloadSum, header.data(), kSummedHeaderBytes);
-  ImageHeaderRecord written;
-  std::uint8_t bytes[kImageHeaderSize];
-  header.copy(reinterpret_cast<char*>(bytes), kImageHeaderSize);
-  ParseImageHeader(bytes, written);
-  return check.Sound() && check.payloadBytes == size && check.computed == expected &&
-         Field(check.header.ImageModelID) == Field(written.ImageModelID) &&
-         Field(check.header.ImageLang) == Field(written.ImageLang) &&
-         Field(check.header.ImageVersion) == Field(written.ImageVersion);
+void VoidBackupFile(pc::File* file) {
+  const DeviceInfoRecord& device = Wizard.DeviceInfo;
+  // Best effort: when even this write fails the header stays as it was, and
+  // a header never written (zeros) or one that did not hold is refused too.
+  fileVoided = WriteVoidImageHeader(file, device.ModelID, device.Lang, device.Version);
 }
 
-namespace {
+// The header, then the verdict on the file as written: read back through
+// the same handle (no other program may open it meanwhile), it must pass the
+// wizard's own image check and hold the whole payload. A file that does not
+// keeps its data but gets a header no check accepts.
+bool SealBackupFile(pc::File* file, std::uint32_t size, std::uint16_t sum) {
+  const DeviceInfoRecord& device = Wizard.DeviceInfo;
+  std::uint64_t payloadBytes = 0;
+  if (!WriteImageHeader(file, device.ModelID, device.Lang, device.Version, sum).empty() &&
+      ImageChecksumHolds(file, payloadBytes) && payloadBytes == size)
+    return true;
+  VoidBackupFile(file);
+  return false;
+}
 
 // Steps 7 to 11 once the program runs; the screen's result.
 void MakeBackupFile(std::uint32_t size, Progress& progress) {
   pc::File* file = pc::OpenFile(Wizard.BackupFilePath, pc::OpenMode::CreateAlways);
   if (file == nullptr) {
-    StopBackupProgram();
+    CleanUpOnDevice();
     Fail(kFileNotCreated, false);
     return;
   }
   std::uint16_t sum = 0;
   Fetch fetched =
       pc::SeekFile(file, kImageHeaderSize) ? FetchAll(file, size, progress, sum) : Fetch::WriteFailed;
-  std::string header;
+  bool sound = false;
   if (fetched == Fetch::Done) {
-    const DeviceInfoRecord& device = Wizard.DeviceInfo;
-    header = WriteImageHeader(file, device.ModelID, device.Lang, device.Version, sum);
+    sound = SealBackupFile(file, size, sum);
+  } else {
+    VoidBackupFile(file);  // the chunks so far stay, as a file no check accepts
   }
   pc::CloseFile(file);
-  StopBackupProgram();
+  CleanUpOnDevice();
   if (fetched == Fetch::ChunkMissing) {
     Fail(kChunkMissing, true);
     return;
   }
-  if (fetched == Fetch::WriteFailed || !BackupFileReadsBack(Wizard.BackupFilePath, header, size, sum)) {
+  if (!sound) {
     Fail(kWriteFailed, false);
     return;
   }
@@ -233,10 +245,21 @@ std::uint32_t BackupSize(const char* language, const char* version) {
   return kBackupSizeLarge;
 }
 
-unsigned long BackupWorker(void*) {
+void BackupScreenOpening() {
   failureScreen = 0;
   failureCloses = false;
   failureEnds = false;
+  fileVoided = false;
+}
+
+void BackupWorkerDidNotStart() {
+  // The screen has been ended already; only what it asks for is recorded.
+  failureScreen = kWorkerDidNotStart.screen;
+  failureCloses = kWorkerDidNotStart.closeConnection;
+  failureEnds = kWorkerDidNotStart.endWizard;
+}
+
+unsigned long BackupWorker(void*) {
   const DeviceInfoRecord& device = Wizard.DeviceInfo;
   std::uint32_t size = BackupSize(Field(device.Language).c_str(), Field(device.Version).c_str());
   Progress progress(size);
@@ -252,6 +275,20 @@ unsigned long BackupWorker(void*) {
   return 0;
 }
 
+namespace {
+
+// The transfer log keeps, for the user and for support, why the file on the
+// PC is refused although its data is there.
+void RecordVoidedFile() {
+  translog::BeginSession((std::string("ROM backup to ") + Wizard.BackupFilePath).c_str());
+  std::string note = std::string("the backup file did not check out: its data is kept, its checksum field "
+                                 "reads \"") + kVoidChecksumText + "\" so that no check accepts it";
+  translog::Problem(note.c_str());
+  translog::EndSession("ERROR 109 shown");
+}
+
+}  // namespace
+
 void FinishBackup(bool workerEnded) {
   if (!workerEnded) {
     // The worker may still use the connection: it is not closed under it.
@@ -261,6 +298,7 @@ void FinishBackup(bool workerEnded) {
   int screen = failureScreen.exchange(0);
   if (screen == 0) return;
   if (failureCloses) rapi::CeRapiUninit();
+  if (fileVoided.exchange(false)) RecordVoidedFile();
   screens::ShowScreen(screen);
   if (failureEnds) EndWizard();
 }

@@ -6,8 +6,16 @@
 // previous file is gone. The worker fetches each chunk, appends it to the
 // backup file after the 32-byte header space, sums it, and deletes the
 // handheld file so that the next one can come. The header is written last;
-// then the whole file is read back and checked as an image is checked before
-// an upgrade. Only a file that passes sets BackupDone.
+// then the file is read back through the same handle and must pass the
+// wizard's own image check (ImageChecksumHolds, the check an upgrade and a
+// restore make) and hold the whole payload. Only a file that passes sets
+// BackupDone. A file that does not, and a backup that fails after the file
+// was made, keep the data fetched so far but get a header whose checksum
+// field reads "void", which every check refuses (the transfer log says so).
+//
+// The handheld's program is never stopped by the PC: the handshake has no
+// such signal. At the end the worker deletes the program's copy and the
+// chunk file as the handshake has it (results ignored).
 //
 // Screens: the worker never shows a screen itself. It records what its
 // failure asks for and ends the backup screen with 2 (with 1 on success);
@@ -19,8 +27,8 @@
 //   the backup file cannot be made   "ERROR 104", the wizard goes on
 //   a chunk never comes whole        "ERROR 109", wizard ends
 //   a write fails, the read-back     "ERROR 109", the wizard goes on
-//   check fails
-// The file on the PC stays as far as it was written.
+//   check fails, the worker thread
+//   cannot be started
 #pragma once
 #include <cstdint>
 #include <string>
@@ -46,11 +54,11 @@ constexpr int kBackupFailed = 2;
 // Bytes to fetch for the handheld's language folder name and version text.
 std::uint32_t BackupSize(const char* language, const char* version);
 
-// The read-back check of a written backup: the file at `path` is a sound
-// image (as checked before an upgrade), its header is `header` as written,
-// its payload is `size` bytes and sums to `payloadSum`.
-bool BackupFileReadsBack(const char* path, const std::string& header, std::uint32_t size,
-                         std::uint16_t payloadSum);
+// The backup screen is opening: no failure recorded yet.
+void BackupScreenOpening();
+// The backup screen could not start the worker: recorded as a failed backup
+// ("ERROR 109", the wizard goes on); the caller ends the screen with 2.
+void BackupWorkerDidNotStart();
 
 // Thread function started by the backup screen.
 unsigned long BackupWorker(void* argument);

@@ -3,6 +3,7 @@
 // choice screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -103,7 +104,12 @@ TEST_F(Verify, ACorruptedImageFailsTheChecksumWithoutEndingTheWizard) {
 }
 
 TEST_F(Verify, AHeaderWithAnotherChecksumFails) {
-  std::snprintf(wizard::ImageHeader.ImageChecksumText, sizeof wizard::ImageHeader.ImageChecksumText, "0a1F");
+  std::string path = Wizard.FlashFile;
+  std::replace(path.begin(), path.end(), '\\', '/');  // as the PC files seam reads it
+  std::string image = identifytest::ReadHostFile(path);
+  ASSERT_GE(image.size(), wizard::kImageHeaderSize);
+  image.replace(wizard::kChecksumOffset, 4, "0a1F");
+  WriteHostFile(path, image);
   EXPECT_FALSE(wizard::VerifyImageAndDevice());
   EXPECT_FALSE(Wizard.WizardEnded);
 }

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/pc_files.h"
@@ -243,6 +244,10 @@ TEST(ImageHeaderText, SumA7IsTwoDigitsAndElevenDashes) {
 
 class ImageCheckTest : public ::testing::Test {
  protected:
+  static std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
   // A sound image of `blocks` 256 KB blocks.
   std::string WriteImage(std::uint32_t blocks, const char* model = "LUMO-5800") {
     std::string payload(blocks * wizard::kImageBlockBytes, '\0');
@@ -274,18 +279,38 @@ TEST_F(ImageCheckTest, ASoundImageAndEachWayItCanBeWrong) {
   ASSERT_EQ(check.problems.size(), 1u);
   EXPECT_NE(check.problems[0].find("does not match"), std::string::npos);
 
-  // A payload that is not whole blocks, and one that is too small.
-  std::string ragged = WriteImage(2);
-  std::ofstream(ragged, std::ios::binary | std::ios::app) << "x";
-  EXPECT_FALSE(wizard::CheckImageFile(ragged.c_str()).Sound());
+  // A payload that is too small is refused; one that is not whole blocks
+  // only noted, as the wizard sends it padded.
   EXPECT_FALSE(wizard::CheckImageFile(WriteImage(1).c_str()).Sound());
+  std::string path2 = WriteImage(2);
+  std::string bytes = ReadAll(path2);
+  bytes += 'x';
+  bytes.replace(wizard::kChecksumOffset, 13, wizard::FormatImageHeader("LUMO-5800", "ENG", "1.41",
+      wizard::AddToChecksum(0, bytes.data() + 32, bytes.size() - 32)).substr(wizard::kChecksumOffset));
+  std::ofstream(path2, std::ios::binary | std::ios::trunc) << bytes;
+  check = wizard::CheckImageFile(path2.c_str());
+  EXPECT_TRUE(check.Sound());
+  ASSERT_EQ(check.notes.size(), 1u);
+  EXPECT_NE(check.notes[0].find("not a whole number"), std::string::npos);
 
-  // A header never written (zeros) does not parse.
+  // A header never written (zeros) is refused, and its fields noted.
   std::string zeros = folder_ / "zeros.nbf";
   std::ofstream(zeros, std::ios::binary) << std::string(32 + 2 * wizard::kImageBlockBytes, '\0');
   check = wizard::CheckImageFile(zeros.c_str());
   EXPECT_FALSE(check.Sound());
-  EXPECT_GE(check.problems.size(), 3u);
+  EXPECT_FALSE(wizard::ImageFileChecksumHolds(zeros.c_str()));
+  EXPECT_GE(check.notes.size(), 3u);
+
+  // The header a failed backup leaves is refused by every check.
+  std::string voided = WriteImage(2);
+  std::string data = ReadAll(voided);
+  data.replace(0, 32, wizard::FormatVoidImageHeader("LUMO-5800", "ENG", "1.41"));
+  std::ofstream(voided, std::ios::binary | std::ios::trunc) << data;
+  EXPECT_FALSE(wizard::CheckImageFile(voided.c_str()).Sound());
+  EXPECT_FALSE(wizard::ImageFileChecksumHolds(voided.c_str()));
+  EXPECT_EQ(wizard::ReadImageHeader(voided.c_str()), 1);
+  std::uint16_t value = 0;
+  EXPECT_FALSE(wizard::ParseChecksumText(wizard::ImageHeader.ImageChecksumText, value));
 
   // A short model, NUL-padded by the writer, is sound.
   EXPECT_TRUE(wizard::CheckImageFile(WriteImage(2, "LUMO").c_str()).Sound());

@@ -323,6 +323,22 @@ TEST_F(DriverTest, RestoreOnTheDirectPathDoesNotVerifyTheChosenFile) {
   EXPECT_EQ(ui.Walk().back(), 160);
 }
 
+// The direct path does not probe the handheld again, but the chosen file's
+// checksum is checked before anything of it is sent: a file no check
+// accepts (a failed backup) ends at "ERROR 102" with nothing prepared.
+TEST_F(DriverTest, RestoreOnTheDirectPathRefusesAFileWhoseChecksumDoesNotHold) {
+  world().images[kChosen] = fake::Image{};
+  world().images[kChosen].sound = false;
+  Intro();
+  ui.Answer(109, kRestore);
+  ui.ChooseFile(kChosen);
+  ui.Answer(139, kCancel);
+  Run();
+  EXPECT_EQ(ui.Walk(), Then(kIntroWalk, {109, 139}));
+  EXPECT_EQ(world().preparations, 0);
+  EXPECT_TRUE(wizard::Wizard.WizardEnded);
+}
+
 TEST_F(DriverTest, RestoreOnTheWarnedPathVerifiesTheChosenFile) {
   world().acAtStart = 0;
   world().images[kChosen] = fake::Image{};

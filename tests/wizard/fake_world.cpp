@@ -124,6 +124,10 @@ void Install() {
   ops.VerifyImageAndDevice = Verify;
   ops.ReadImageHeader = ReadHeader;
   ops.GetImageFileSize = ImageSize;
+  ops.ImageChecksumHolds = [](const char* path) {
+    auto found = The().images.find(path);
+    return found != The().images.end() && found->second.sound;
+  };
   ops.RunUpgradePreparation = [] {
     ++The().preparations;
     if (The().preparationEnds) wizard::EndWizard();

@@ -19,6 +19,7 @@ constexpr std::uint8_t kFlashMB = 32;
 struct Image {
   std::string model = "PP5800", lang = "ENG", version = "1.41", language = "English";
   std::uint32_t bytes = 30u << 20;
+  bool sound = true;  // its checksum holds
 };
 
 struct World {

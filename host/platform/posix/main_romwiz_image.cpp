@@ -2,9 +2,12 @@
 //
 //   romwiz-image info FILE     model, language code, version, stored and
 //                              computed checksum, payload size
-//   romwiz-image verify FILE   exit 0 only when the header parses and the
-//                              stored checksum matches the payload; otherwise
-//                              each problem on standard error, exit 1
+//   romwiz-image verify FILE   exit 0 only when the wizard would accept the
+//                              image (the stored checksum matches the payload,
+//                              which holds at least 512 KB); otherwise each
+//                              problem on standard error, exit 1. Oddities the
+//                              wizard does not refuse go to standard error as
+//                              notes either way.
 //
 // Usage errors exit 2.
 #include <cstdio>
@@ -24,6 +27,7 @@ int Usage() {
 
 void PrintProblems(const char* path, const wizard::ImageCheck& check) {
   for (const std::string& problem : check.problems) std::fprintf(stderr, "%s: %s\n", path, problem.c_str());
+  for (const std::string& note : check.notes) std::fprintf(stderr, "%s: note: %s\n", path, note.c_str());
 }
 
 int Info(const char* path) {
@@ -53,6 +57,7 @@ int Verify(const char* path) {
   std::printf("%s: sound (%s %s %s, checksum %s, %llu payload bytes)\n", path, check.header.ImageModelID,
               check.header.ImageLang, check.header.ImageVersion, wizard::ChecksumText(check.computed).c_str(),
               static_cast<unsigned long long>(check.payloadBytes));
+  PrintProblems(path, check);  // its notes
   return kSound;
 }
 
