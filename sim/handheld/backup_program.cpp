@@ -22,23 +22,50 @@ constexpr auto kPollGap = std::chrono::milliseconds(1);
 std::atomic<std::uint32_t> chunksStarted{0};
 std::atomic<std::uint32_t> chunksCutShort{0};
 
+// How often a held-back chunk looks whether the program is to end.
+constexpr auto kHoldGap = std::chrono::milliseconds(10);
+
 enum class Step { Go, Wait, Stop };
 
-// Under the handheld's lock: the program runs on while its file is there and
-// no newer start replaced it.
-bool StillRunning(Handheld& handheld, const std::atomic<bool>& stop) {
-  return !stop && handheld.DeviceFileExists(kBackupProgramPath);
+// What the program runs in: the Windows CE session it was started in. A
+// reset (the boot count moves) or a mode other than Windows CE ends it.
+struct Run {
+  const std::atomic<bool>& stop;
+  std::uint32_t boots;
+};
+
+// The program runs on until the stop (the handheld object goes, or a newer
+// start replaces it) or a reset; deleting its file does not end it, as on
+// a handheld the running program's file is its own.
+bool StillRunning(Handheld& handheld, const Run& run) {
+  if (run.stop) return false;
+  const HandheldState state = handheld.State();
+  return state.mode == Mode::WinCE && state.boots == run.boots;
 }
 
-Step WaitForEmptySlot(Handheld& handheld, const std::atomic<bool>& stop) {
+Step WaitForEmptySlot(Handheld& handheld, const Run& run) {
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(handheld.Lock());
-      if (!StillRunning(handheld, stop)) return Step::Stop;
+      if (!StillRunning(handheld, run)) return Step::Stop;
       if (!handheld.DeviceFileExists(kBackupChunkPath)) return Step::Go;
     }
     std::this_thread::sleep_for(kPollGap);
   }
+}
+
+// A slow handheld: the chunk is held back `ms` before it is written; false
+// when the program is to end meanwhile.
+bool HoldBack(Handheld& handheld, const Run& run, std::uint64_t ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < until) {
+    {
+      std::lock_guard<std::mutex> guard(handheld.Lock());
+      if (!StillRunning(handheld, run)) return false;
+    }
+    std::this_thread::sleep_for(kHoldGap);
+  }
+  return true;
 }
 
 // A program that ends inside a chunk takes its unfinished file away: a later
@@ -54,10 +81,10 @@ void RemoveUnfinishedChunk(Handheld& handheld, std::size_t written) {
 // One piece, after `written` bytes of its chunk: Go when written, Wait while
 // the PC holds the file open, Stop when the program is to end; `cut` when the
 // file went before it was whole.
-Step AppendPiece(Handheld& handheld, const std::atomic<bool>& stop, const std::vector<std::uint8_t>& piece,
-                 std::size_t written, bool& cut) {
+Step AppendPiece(Handheld& handheld, const Run& run, const std::vector<std::uint8_t>& piece, std::size_t written,
+                 bool& cut) {
   std::lock_guard<std::mutex> guard(handheld.Lock());
-  if (!StillRunning(handheld, stop)) {
+  if (!StillRunning(handheld, run)) {
     RemoveUnfinishedChunk(handheld, written);
     return Step::Stop;
   }
@@ -82,8 +109,7 @@ std::uint64_t FlashSize(const std::string& path) {
 }
 
 // Writes one chunk in pieces; false when the program is to end.
-bool WriteChunk(Handheld& handheld, const std::atomic<bool>& stop, const std::vector<std::uint8_t>& chunk,
-                std::uint64_t number) {
+bool WriteChunk(Handheld& handheld, const Run& run, const std::vector<std::uint8_t>& chunk, std::uint64_t number) {
   ++chunksStarted;
   const std::size_t pieceBytes = (chunk.size() + kPiecesPerChunk - 1) / kPiecesPerChunk;
   for (std::size_t at = 0; at < chunk.size();) {
@@ -91,7 +117,7 @@ bool WriteChunk(Handheld& handheld, const std::atomic<bool>& stop, const std::ve
     const std::vector<std::uint8_t> piece(chunk.begin() + static_cast<std::ptrdiff_t>(at),
                                           chunk.begin() + static_cast<std::ptrdiff_t>(at + length));
     bool cut = false;
-    const Step step = AppendPiece(handheld, stop, piece, at, cut);
+    const Step step = AppendPiece(handheld, run, piece, at, cut);
     if (step == Step::Stop) return false;
     if (cut) {
       ++chunksCutShort;
@@ -105,18 +131,19 @@ bool WriteChunk(Handheld& handheld, const std::atomic<bool>& stop, const std::ve
   return true;
 }
 
-void RunBackup(Handheld& handheld, const std::atomic<bool>& stop, Faults faults) {
+void RunBackup(Handheld& handheld, const Run& run, Faults faults) {
   const std::string flash = handheld.FlashPath();
   const std::uint64_t size = FlashSize(flash);
   std::uint64_t number = 1;
   for (std::uint64_t offset = 0; offset < size; offset += kBackupChunkBytes, ++number) {
     if (faults.backupStallAfterChunks != kNoLinkFault && number > faults.backupStallAfterChunks) return;
-    if (WaitForEmptySlot(handheld, stop) == Step::Stop) return;
+    if (WaitForEmptySlot(handheld, run) == Step::Stop) return;
+    if (number == faults.backupSlowChunk && !HoldBack(handheld, run, faults.backupSlowMs)) return;
     std::vector<std::uint8_t> chunk;
     if (!ReadFlash(flash, offset, kBackupChunkBytes, chunk)) return;
     if (number == faults.backupShortChunk && chunk.size() > kBackupShortBytes)
       chunk.resize(chunk.size() - kBackupShortBytes);
-    if (!WriteChunk(handheld, stop, chunk, number)) return;
+    if (!WriteChunk(handheld, run, chunk, number)) return;
   }
 }
 
@@ -133,9 +160,12 @@ std::uint32_t StartBackupProgram(const ProgramStart& start) {
     std::cerr << "handheld-sim: backup.exe does not start: its file is not a whole copy\n";
     return RAPI_ERROR_BAD_EXE_FORMAT;
   }
-  const Faults faults = start.handheld.State().faults;
-  StartProgramWork(start.handheld, "backup.exe",
-                   [faults](Handheld& handheld, const std::atomic<bool>& stop) { RunBackup(handheld, stop, faults); });
+  const HandheldState state = start.handheld.State();
+  const Faults faults = state.faults;
+  const std::uint32_t boots = state.boots;
+  StartProgramWork(start.handheld, "backup.exe", [faults, boots](Handheld& handheld, const std::atomic<bool>& stop) {
+    RunBackup(handheld, Run{stop, boots}, faults);
+  });
   return 0;
 }
 

@@ -1,7 +1,8 @@
 // The handheld's "backup.exe": once started it dumps the flash, from address
 // 0, into "\Temp\image.nb", one 262144-byte chunk per file. It writes a chunk
 // only after the previous file is gone (the PC has fetched and deleted it),
-// and it stops at the end of the flash or once "\Temp\backup.exe" is deleted.
+// and it runs until the end of the flash or until the handheld resets (or
+// leaves Windows CE); deleting "\Temp\backup.exe" does not end it.
 //
 // Each chunk is written in a few pieces a short time apart, each piece
 // opened, appended and closed, so that the PC may find a file that is still
@@ -9,7 +10,8 @@
 //
 // Faults (state.txt): backup_stall_after_chunks N writes N chunks, then no
 // more; backup_short_chunk N leaves chunk N (1 = the first) kBackupShortBytes
-// short.
+// short; backup_slow_chunk N with backup_slow_ms M holds chunk N back M real
+// milliseconds before writing it.
 //
 // The program starts only from a whole copy of its file (ProgramFileText).
 #pragma once

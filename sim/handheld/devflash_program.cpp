@@ -205,6 +205,8 @@ void Restart(const AgentSetup& setup, const std::vector<std::uint8_t>& flash, Ag
     RecordViolation(setup.folder, "Devflash.exe: " + run.violations.back());
   }
   UpdateState(setup.folder, [&](HandheldState& s) {
+    // The reset restarts the handheld: what ran under Windows CE has ended.
+    if (end == AgentEnd::Reset) ++s.boots;
     if (end == AgentEnd::Hung || (loader && kind == 0)) {
       s.mode = Mode::Off;
     } else if (loader) {

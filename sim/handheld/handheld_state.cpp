@@ -137,6 +137,8 @@ std::string FormatState(const HandheldState& s) {
       << "fault.link_hold_at_piece=" << count(s.faults.linkHoldAtPiece) << "\n"
       << "fault.backup_stall_after_chunks=" << count(s.faults.backupStallAfterChunks) << "\n"
       << "fault.backup_short_chunk=" << count(s.faults.backupShortChunk) << "\n"
+      << "fault.backup_slow_chunk=" << count(s.faults.backupSlowChunk) << "\n"
+      << "fault.backup_slow_ms=" << s.faults.backupSlowMs << "\n"
       << "boots=" << s.boots << "\n"
       << "link_held_at_piece=" << s.linkHeldAtPiece << "\n";
   return out.str();
@@ -160,6 +162,8 @@ void ParseState(const std::string& text, HandheldState& s) {
       else if (key == "fault.link_hold_at_piece") count(s.faults.linkHoldAtPiece);
       else if (key == "fault.backup_stall_after_chunks") count(s.faults.backupStallAfterChunks);
       else if (key == "fault.backup_short_chunk") count(s.faults.backupShortChunk);
+      else if (key == "fault.backup_slow_chunk") count(s.faults.backupSlowChunk);
+      else if (key == "fault.backup_slow_ms") s.faults.backupSlowMs = std::stoull(value);
       else if (key == "boots") s.boots = static_cast<std::uint32_t>(std::stoul(value));
       else if (key == "link_held_at_piece") s.linkHeldAtPiece = std::stoull(value);
       else if (key == "power") s.onAdapter = (value != "battery");

@@ -14,7 +14,8 @@
 // (0 or 1), fault.link_silent_after_bytes, fault.link_silent_after_messages,
 // fault.link_noise_before_message, fault.link_drop_after_bytes,
 // fault.link_hold_at_piece, fault.backup_stall_after_chunks,
-// fault.backup_short_chunk (counts; empty for never), boots (restarts so
+// fault.backup_short_chunk, fault.backup_slow_chunk (counts; empty for
+// never), fault.backup_slow_ms, boots (restarts so
 // far: a reset restarts the running loader even when the mode stays),
 // link_held_at_piece (the piece the running peer holds inside; 0: none).
 #pragma once
@@ -50,6 +51,10 @@ struct Faults {
   // number (1 = the first) stays kBackupShortBytes short. kNoLinkFault for none.
   std::uint64_t backupStallAfterChunks = kNoLinkFault;
   std::uint64_t backupShortChunk = kNoLinkFault;
+  // backup.exe holds the chunk of this number back this many real
+  // milliseconds before it writes it (a slow handheld). kNoLinkFault: none.
+  std::uint64_t backupSlowChunk = kNoLinkFault;
+  std::uint64_t backupSlowMs = 0;
 };
 
 struct HandheldState {

@@ -14,7 +14,8 @@
 //   handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent
 //                          | no-answer | init-fails | link-silent-bytes N
 //                          | link-silent-messages N | link-noise N | link-drop N
-//                          | hold-at-piece K | backup-stall N | backup-short N | clear [fault]
+//                          | hold-at-piece K | backup-stall N | backup-short N
+//                          | backup-slow N SECONDS | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
 //   handheld-sim --help
@@ -74,7 +75,7 @@ const std::map<std::string, CommandSyntax>& Commands() {
       {"power", {{"--percent"}, {}, 2, 2}},
       {"mode", {{"--link"}, {}, 2, 2}},
       {"reset", {{}, {"--bootloader"}, 1, 1}},
-      {"fault", {{}, {}, 2, 3}},
+      {"fault", {{}, {}, 2, 4}},
       {"flash", {{}, {}, 2, 2}},
       {"status", {{}, {}, 1, 1}},
   };
@@ -157,7 +158,7 @@ const char kUsage[] =
     "  handheld-sim fault DIR fail-call CeName | no-start Program.exe | probe-silent | no-answer\n"
     "                          | init-fails | link-silent-bytes N | link-silent-messages N\n"
     "                          | link-noise N | link-drop N | hold-at-piece K | backup-stall N\n"
-    "                          | backup-short N | clear [fault]\n"
+    "                          | backup-short N | backup-slow N SECONDS | clear [fault]\n"
     "  handheld-sim flash DIR IMAGE.nbf\n"
     "  handheld-sim status DIR\n"
     "  handheld-sim --help\n"
@@ -311,6 +312,20 @@ int Reset(const Args& args) {
   });
 }
 
+// The seconds of backup-slow (fourth word) as milliseconds: a decimal
+// number from 0 up to a day.
+bool SlowSeconds(const Args& args, std::uint64_t& ms) {
+  constexpr double kMsPerSecond = 1000.0, kMostSeconds = 86400.0;
+  if (args.positional.size() != 4) return false;
+  const std::string& text = args.positional[3];
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || !(seconds >= 0.0) || seconds > kMostSeconds)
+    return false;
+  ms = static_cast<std::uint64_t>(seconds * kMsPerSecond);
+  return true;
+}
+
 int Fault(const Args& args) {
   if (args.positional.size() < 2) return Usage();
   const std::string name = args.positional[1];
@@ -334,11 +349,17 @@ int Fault(const Args& args) {
     std::cerr << "handheld-sim: " << name << " takes a count\n";
     return 2;
   }
+  // backup-slow N SECONDS: chunk N is held back that long (a decimal number).
+  std::uint64_t slowMs = 0;
+  if (name == "backup-slow" && (!Number(argument, count) || !SlowSeconds(args, slowMs))) {
+    std::cerr << "handheld-sim: backup-slow takes a chunk number (from 1) and seconds\n";
+    return 2;
+  }
   if (name != "fail-call" && name != "no-start" && name != "probe-silent" && name != "no-answer" &&
-      name != "init-fails" && name != "clear" && countFault == kCountFaults.end()) {
+      name != "init-fails" && name != "clear" && name != "backup-slow" && countFault == kCountFaults.end()) {
     std::cerr << "handheld-sim: faults are fail-call, no-start, probe-silent, no-answer, init-fails,\n"
                  "  link-silent-bytes, link-silent-messages, link-noise, link-drop, hold-at-piece,\n"
-                 "  backup-stall, backup-short, clear\n";
+                 "  backup-stall, backup-short, backup-slow, clear\n";
     return 2;
   }
   return Change(args.positional[0], [&](HandheldState& s) {
@@ -351,7 +372,13 @@ int Fault(const Args& args) {
     else if (name == "probe-silent") f.probeSilent = true;
     else if (name == "no-answer") f.noAnswer = true;
     else if (name == "init-fails") f.initFails = true;
-    else if (argument.empty()) f = Faults{};
+    else if (name == "backup-slow") {
+      f.backupSlowChunk = count;
+      f.backupSlowMs = slowMs;
+    } else if (argument == "backup-slow") {
+      f.backupSlowChunk = kNoLinkFault;
+      f.backupSlowMs = 0;
+    } else if (argument.empty()) f = Faults{};
     else if (argument == "fail-call") f.failCalls.clear();
     else if (argument == "no-start") f.noStart.clear();
     else if (argument == "probe-silent") f.probeSilent = false;

@@ -2,6 +2,7 @@
 // \Temp\image.nb, delete it, wait for the next one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -101,14 +102,39 @@ TEST_F(BackupProgramTest, DumpsTheWholeFlashInOrderAndStopsAtItsEnd) {
   EXPECT_EQ(BackupChunksCutShort(), cutBefore);
 }
 
-TEST_F(BackupProgramTest, StopsOnceItsFileIsDeleted) {
+// The PC has no signal to stop the program: deleting its file does not, a
+// reset of the handheld does.
+TEST_F(BackupProgramTest, RunsOnWithoutItsFileUntilTheHandheldResets) {
   ASSERT_EQ(Start(), 0u);
   ASSERT_EQ(FetchChunk().size(), kBackupChunkBytes);
   {
     std::lock_guard<std::mutex> guard(hh->Lock());
     ASSERT_EQ(hh->DeleteFile(kBackupProgramPath), 0u);
   }
+  std::vector<std::uint8_t> second = FetchChunk();
+  ASSERT_EQ(second.size(), kBackupChunkBytes);
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin() + kBackupChunkBytes));
+  ASSERT_TRUE(hh->ChangeState([](HandheldState& s) { ++s.boots; }));
   WaitForProgramWork(*hh);  // returns only when the program has ended by itself
+}
+
+// A slow handheld: the chunk of the fault's number comes no sooner than the
+// fault's time after the previous one went, and whole.
+TEST_F(BackupProgramTest, SlowChunkIsHeldBackThenWrittenWhole) {
+  constexpr std::uint64_t kHoldMs = 300;
+  Fault([](Faults& f) {
+    f.backupSlowChunk = 2;
+    f.backupSlowMs = kHoldMs;
+  });
+  ASSERT_EQ(Start(), 0u);
+  ASSERT_EQ(FetchChunk().size(), kBackupChunkBytes);
+  const auto taken = std::chrono::steady_clock::now();
+  std::vector<std::uint8_t> second = FetchChunk();
+  const auto waited = std::chrono::steady_clock::now() - taken;
+  ASSERT_EQ(second.size(), kBackupChunkBytes);
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), flash.begin() + kBackupChunkBytes));
+  EXPECT_GE(waited, std::chrono::milliseconds(kHoldMs));
+  EXPECT_EQ(FetchChunk().size(), kBackupChunkBytes);  // the rest as usual
 }
 
 TEST_F(BackupProgramTest, StallAndShortChunkFaults) {
