@@ -75,9 +75,15 @@ std::string CheckIdentity(const RomIdentity& identity) {
   if (identity.modelId.empty() || identity.modelId.size() > 9) return "the model identifier must have 1 to 9 characters";
   if (identity.version.size() != 7) return "the version must have 7 characters, like 1.14.00";
   if (identity.language.size() != 3) return "the language code must have 3 letters, like ENG";
-  for (const std::string* s : {&identity.modelId, &identity.version, &identity.language})
+  // A model text may hold a blank inside ("LUMO 5800"), as a handheld's OEM
+  // text may; the version and the code hold none.
+  const std::string& model = identity.modelId;
+  if (model.front() == ' ' || model.back() == ' ') return "the model identifier must not begin or end with a blank";
+  for (unsigned char c : model)
+    if (c < ' ' || c > '~') return "the model identifier must be printable ASCII";
+  for (const std::string* s : {&identity.version, &identity.language})
     for (unsigned char c : *s)
-      if (c < 0x21 || c > 0x7E) return "identity texts must be printable ASCII without blanks";
+      if (c <= ' ' || c > '~') return "the version and the language code must be printable ASCII without blanks";
   return {};
 }
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/eventually.h"
+
 #include "platform/host_system.h"
 #include "platform/pc_registry.h"
 #include "rapi_double.h"
@@ -36,12 +38,9 @@ void PutMachine(const char* keyPath, const char* name, std::uint32_t type, const
 
 std::string Text(const std::string& text) { return text + '\0'; }
 
+// The file is written by a process of its own: waits use the shared bound.
 bool WaitForFile(const std::string& path) {
-  for (int i = 0; i < 500; ++i) {
-    if (std::filesystem::exists(path)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return testsupport::Eventually([&] { return std::filesystem::exists(path); });
 }
 
 class ActiveSyncTest : public ::testing::Test {

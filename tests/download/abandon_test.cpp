@@ -91,7 +91,8 @@ TEST_F(AbandonTest, ADeadLinkStillEndsTheProgressScreenByItsTimer) {
   wizard::ShutDownLink();
   wizard::Workers.StopWorkers = false;
   auto result = ShowProgress(false);
-  bool ended = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  bool ended = result.wait_for(std::chrono::milliseconds(testsupport::kConditionBoundMs)) ==
+               std::future_status::ready;
   if (!ended) wizard::EndWizard();  // lets the screen go, so that the test can end
   ASSERT_TRUE(ended) << "the screen stayed up";
   EXPECT_EQ(result.get(), 2);

@@ -104,4 +104,15 @@ TEST_F(ClockBlockTest, SystemTimeIsUtc) {
   EXPECT_LT(U16(block_, 186), 1000);  // milliseconds
 }
 
+// The closing screen's read-me on Linux: the path is printed (backslashes
+// read as folder separators), and nothing is opened unless asked for.
+TEST(ReadmeTest, PrintsThePathItWouldOpen) {
+  ::unsetenv("ROMWIZ_OPEN_README");
+  ::testing::internal::CaptureStdout();
+  hostsys::OpenReadme("C:\\lumo\\English");
+  hostsys::OpenReadme("/opt/lumo/French/");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Read-me: C:/lumo/English/readme.doc\nRead-me: /opt/lumo/French/readme.doc\n");
+}
+
 }  // namespace

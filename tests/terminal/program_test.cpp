@@ -1,6 +1,9 @@
 // The Linux romwiz program itself, run with its answers on standard input and
 // a registry store of its own.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +12,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/eventually.h"
 
 namespace {
 
@@ -122,18 +127,33 @@ TEST_F(Program, WithoutActiveSyncItShowsError115) {
 
 TEST_F(Program, ASecondCopyEndsSilently) {
   ActiveSyncInstalled(3, 5);
-  std::string command = "sleep 2 | XDG_CONFIG_HOME=" + config_ + " " + ROMWIZ_PROGRAM +
-                        " > " + config_ + "/first.out 2>/dev/null &";
+  // The first copy's answers come through a pipe the test holds open, so it
+  // waits on its first screen for as long as the second copy takes.
+  const std::string input = config_ + "/first.in", output = config_ + "/first.out";
+  ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+  const int answers = ::open(input.c_str(), O_RDWR);
+  ASSERT_GE(answers, 0);
+  std::string command = "env XDG_CONFIG_HOME=" + config_ + " " + ROMWIZ_PROGRAM + " < " + input + " > " + output +
+                        " 2>/dev/null & echo $! > " + config_ + "/first.pid";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  usleep(500 * 1000);  // the first copy holds the lock by now
+  // The program takes its lock before it shows anything: once its first
+  // screen is out, it holds it.
+  auto firstLine = [&] {
+    std::ifstream first(output);
+    std::string line;
+    std::getline(first, line);
+    return line;
+  };
+  ASSERT_TRUE(testsupport::Eventually([&] { return firstLine() == "[screen 166]"; })) << firstLine();
   Outcome second = Start("next\n");
   EXPECT_EQ(second.exitCode, 0);
   EXPECT_EQ(second.output, "");
-  std::system("sleep 2");
-  std::ifstream first(config_ + "/first.out");
-  std::string line;
-  std::getline(first, line);
-  EXPECT_EQ(line, "[screen 166]");
+  // The end of its answers ends the first copy.
+  ::close(answers);
+  pid_t first = 0;
+  std::ifstream(config_ + "/first.pid") >> first;
+  ASSERT_GT(first, 0);
+  EXPECT_TRUE(testsupport::Eventually([&] { return ::kill(first, 0) != 0; }));
 }
 
 }  // namespace

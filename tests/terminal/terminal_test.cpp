@@ -196,7 +196,29 @@ TEST_F(Terminal, TranslatedCaptionsAndTheEnglishWordsAreBothAnswers) {
   EXPECT_EQ(Errors(), "");
 }
 
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    if (value != nullptr) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (had_) ::setenv(name_, old_.c_str(), 1);
+    else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
 TEST_F(Terminal, FileDialogReadsAPathAndAnEmptyLineCancels) {
+  ScopedEnv documents("XDG_DOCUMENTS_DIR", "/home/lumo/Docs");
   auto& terminal = Feed("\n/tmp/backup\n");
   char path[260] = "LUMOROM114";
   screens::FileDialogRequest save;
@@ -206,13 +228,16 @@ TEST_F(Terminal, FileDialogReadsAPathAndAnEmptyLineCancels) {
   EXPECT_FALSE(terminal.ChooseFile(save, path, sizeof path));
   EXPECT_TRUE(terminal.ChooseFile(save, path, sizeof path));
   EXPECT_STREQ(path, "/tmp/backup.nbf");  // the default extension is added
-  EXPECT_NE(Output().find("[file dialog] save\nfolder: %USERPROFILE%\\My Documents\nname: LUMOROM114\n"),
-            std::string::npos);
+  // The wizard's "%USERPROFILE%\My Documents" is the Linux user's documents folder.
+  EXPECT_NE(Output().find("[file dialog] save\nfolder: /home/lumo/Docs\nname: LUMOROM114\n"), std::string::npos);
 }
 
 TEST_F(Terminal, OpenDialogRefusesMissingFilesAndNamesTooLong) {
   char folder[] = "/tmp/romwiz-terminal-XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr);
+  // No documents folder named and none in the home folder: the home folder.
+  ScopedEnv documents("XDG_DOCUMENTS_DIR", nullptr);
+  ScopedEnv home("HOME", folder);
   std::string image = std::string(folder) + "/image.nbf", plain = std::string(folder) + "/plain";
   for (const std::string& name : {image, plain}) std::fclose(std::fopen(name.c_str(), "w"));
   std::string longName = std::string(folder) + "/" + std::string(300, 'a');
@@ -229,7 +254,7 @@ TEST_F(Terminal, OpenDialogRefusesMissingFilesAndNamesTooLong) {
   EXPECT_EQ(path, plain);  // exists exactly as typed
   EXPECT_EQ(Errors(), "not accepted here: " + std::string(folder) + "/missing\nnot accepted here: " +
                           longName + "\n");
-  EXPECT_NE(Output().find("[file dialog] open\nfolder: %USERPROFILE%\\My Documents\n"), std::string::npos);
+  EXPECT_NE(Output().find("[file dialog] open\nfolder: " + std::string(folder) + "\n"), std::string::npos);
   std::remove(image.c_str());
   std::remove(plain.c_str());
   std::remove(folder);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "tests/support/eventually.h"
 #include "fake_world.h"
 #include "scripted_front_end.h"
 #include "image/image_file.h"
@@ -37,16 +38,8 @@ class ScreenTest : public ::testing::Test {
   ScriptedFrontEnd ui;
 };
 
-// Waits (bounded) until `condition` holds; the poller works on its own thread.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+// The poller works on its own thread: waits use the shared bound.
+using testsupport::Eventually;
 
 // --- 158: connection type --------------------------------------------------------
 

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
@@ -411,13 +413,34 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool FolderExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The folder the dialog starts in, as a Linux user knows it. The wizard asks
+// for Windows' "%USERPROFILE%\My Documents"; here that is the user's
+// documents folder: XDG_DOCUMENTS_DIR, else ~/Documents, else the home
+// folder. Any other folder is shown as asked.
+std::string DialogFolder(const char* requested) {
+  constexpr const char* kWindowsDocuments = "%USERPROFILE%";
+  if (requested == nullptr) return {};
+  if (std::strstr(requested, kWindowsDocuments) == nullptr) return requested;
+  const char* documents = std::getenv("XDG_DOCUMENTS_DIR");
+  if (documents != nullptr && documents[0] != 0) return documents;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] == 0) return ".";
+  const std::string inHome = std::string(home) + "/Documents";
+  return FolderExists(inHome) ? inHome : home;
+}
+
 }  // namespace
 
 bool TerminalFrontEnd::ChooseFile(const FileDialogRequest& request, char* path,
                                   std::size_t capacity) {
   if (closed_ || path == nullptr || capacity == 0) return false;
   std::fprintf(output_, "[file dialog] %s\n", request.save ? "save" : "open");
-  std::fprintf(output_, "folder: %s\n", request.initialFolder ? request.initialFolder : "");
+  std::fprintf(output_, "folder: %s\n", DialogFolder(request.initialFolder).c_str());
   if (path[0] != 0) std::fprintf(output_, "name: %s\n", path);
   std::fprintf(output_, "answers: a path, or an empty line to cancel\n");
   ++blocksPrinted_;
