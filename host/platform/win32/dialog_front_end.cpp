@@ -34,6 +34,11 @@ constexpr int kFallbackHeight = 13;
 constexpr int kFallbackWeight = 200;
 constexpr int kSidePictureX = 10, kSidePictureY = 10;
 constexpr int kSidePictureWidth = 240, kSidePictureHeight = 320;
+// Pictures are placed in pixels of a 96-DPI display, the controls in dialog
+// units, which grow with the display's DPI. The program declares itself
+// DPI-aware, so Windows no longer stretches it: each picture's place and
+// size grow by the same proportion, and at 96 DPI stay exactly as given.
+constexpr int kDesignDpi = 96;
 constexpr int kDownloadProgressScreen = 102;  // the only screen with its own cursor
 constexpr int kProgressBar = 1020;
 constexpr int kPercentText = 1023;
@@ -84,8 +89,40 @@ struct ScreenPicture {
   HDC dc = nullptr;
   HBITMAP bitmap = nullptr;
   HGDIOBJ previous = nullptr;
-  int x = 0, y = 0, width = 0, height = 0;
+  int x = 0, y = 0, width = 0, height = 0;  // at 96 DPI, as the screen table gives them
 };
+
+// The display's DPI across and down (96 when it cannot be read).
+struct Dpi {
+  int x = kDesignDpi, y = kDesignDpi;
+};
+
+Dpi DisplayDpi() {
+  Dpi dpi;
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return dpi;
+  const int x = GetDeviceCaps(screen, LOGPIXELSX), y = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  if (x > 0) dpi.x = x;
+  if (y > 0) dpi.y = y;
+  return dpi;
+}
+
+// Draws `width` x `height` pixels of `source` (placed for 96 DPI at x, y)
+// at the display's DPI: copied as they are at 96 DPI, stretched otherwise.
+void DrawPicture(HDC dc, const Dpi& dpi, int x, int y, int width, int height, HDC source) {
+  if (dpi.x == kDesignDpi && dpi.y == kDesignDpi) {
+    BitBlt(dc, x, y, width, height, source, 0, 0, SRCCOPY);
+    return;
+  }
+  // HALFTONE averages the pixels it drops or repeats; it needs the brush
+  // origin set again afterwards.
+  const int oldMode = SetStretchBltMode(dc, HALFTONE);
+  SetBrushOrgEx(dc, 0, 0, nullptr);
+  StretchBlt(dc, MulDiv(x, dpi.x, kDesignDpi), MulDiv(y, dpi.y, kDesignDpi), MulDiv(width, dpi.x, kDesignDpi),
+             MulDiv(height, dpi.y, kDesignDpi), source, 0, 0, width, height, SRCCOPY);
+  SetStretchBltMode(dc, oldMode);
+}
 
 // One open dialog and the GDI objects it owns while it is open.
 struct DialogScreen {
@@ -259,14 +296,14 @@ BOOL Initialise(HWND dialog, DialogScreen& screen) {
 void Paint(HWND dialog, const DialogScreen& screen) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
+  const Dpi dpi = DisplayDpi();
   for (const ScreenPicture& picture : screen.pictures) {
     if (picture.dc != nullptr && picture.bitmap != nullptr) {
-      BitBlt(dc, picture.x, picture.y, picture.width, picture.height, picture.dc, 0, 0, SRCCOPY);
+      DrawPicture(dc, dpi, picture.x, picture.y, picture.width, picture.height, picture.dc);
     }
   }
   if (screen.session->screen().sidePicture && App.SidePictureDC != nullptr) {
-    BitBlt(dc, kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight, App.SidePictureDC,
-           0, 0, SRCCOPY);
+    DrawPicture(dc, dpi, kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight, App.SidePictureDC);
   }
   EndPaint(dialog, &paint);
 }
