@@ -29,6 +29,21 @@ constexpr int kButtonMargin = 4;     // a push button's caption keeps this much 
 // The headline font: the screen's font, height 17, weight 900.
 constexpr int kHeadlineHeight = 17, kHeadlineWeight = 900;
 
+// The pictures and the headline font are given for a 96-DPI display; at
+// other settings the program scales them as its dialog units scale.
+constexpr int kDesignDpi = 96;
+int DisplayDpi(int axis) {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, axis);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+int ForDpiX(int pixels) { return MulDiv(pixels, DisplayDpi(LOGPIXELSX), kDesignDpi); }
+int ForDpiY(int pixels) { return MulDiv(pixels, DisplayDpi(LOGPIXELSY), kDesignDpi); }
+RECT PictureRect(int x, int y, int width, int height) {
+  return RECT{ForDpiX(x), ForDpiY(y), ForDpiX(x) + ForDpiX(width), ForDpiY(y) + ForDpiY(height)};
+}
+
 bool IsRed(COLORREF c) { return GetRValue(c) > 200 && GetGValue(c) < 80 && GetBValue(c) < 80; }
 
 // The window's pixels as they are on the screen, captured once.
@@ -180,7 +195,7 @@ HFONT HeadlineFont(const DialogTemplate& dialog, const char* face) {
   HFONT base = ScreenFont(dialog);
   GetObjectA(base, sizeof font, &font);
   DeleteObject(base);
-  font.lfHeight = kHeadlineHeight;
+  font.lfHeight = ForDpiY(kHeadlineHeight);
   font.lfWeight = kHeadlineWeight;
   lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
   return CreateFontIndirectA(&font);
@@ -283,7 +298,7 @@ std::vector<std::string> FitProblems(const DialogTemplate& dialog, const screens
   GetTextMetricsA(dc, &metrics);
   int width = box.right - box.left, height = box.bottom - box.top;
   int room = width;
-  if (control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox) room -= kBoxWidth;
+  if (control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox) room -= ForDpiX(kBoxWidth);
   if (control.kind == ControlKind::Button) room -= 2 * kButtonMargin;
   std::vector<std::string> lines = Lines(text);
   bool caption = control.kind == ControlKind::Button || control.kind == ControlKind::Radio ||
@@ -414,10 +429,9 @@ struct Checker {
   std::vector<RECT> Pictures() {
     std::vector<RECT> pictures;
     if (screen.sidePicture) {
-      pictures.push_back(RECT{kSidePictureX, kSidePictureY, kSidePictureX + kSidePictureWidth,
-                              kSidePictureY + kSidePictureHeight});
+      pictures.push_back(PictureRect(kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight));
     }
-    for (const screens::Picture& p : screen.pictures) pictures.push_back(RECT{p.x, p.y, p.x + p.width, p.y + p.height});
+    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(p.x, p.y, p.width, p.height));
     return pictures;
   }
 
@@ -458,7 +472,7 @@ struct Checker {
   // beside the text that names it.
   void CheckChoices() {
     std::vector<RECT> pictures;
-    for (const screens::Picture& p : screen.pictures) pictures.push_back(RECT{p.x, p.y, p.x + p.width, p.y + p.height});
+    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(p.x, p.y, p.width, p.height));
     for (const screens::Control& control : screen.controls) {
       HWND item = GetDlgItem(window, control.id);
       if (item == nullptr) continue;
@@ -469,7 +483,7 @@ struct Checker {
         for (const RECT& p : pictures) {
           bool level = middle >= p.top && middle <= p.bottom;
           int gap = r.left >= p.right ? r.left - p.right : p.left - r.right;
-          beside = beside || (level && gap >= 0 && gap <= kChoiceGap);
+          beside = beside || (level && gap >= 0 && gap <= ForDpiX(kChoiceGap));
         }
         if (!beside) Problem(control.id, "stands " + Describe(r) + ", not beside its picture");
       }
@@ -478,7 +492,7 @@ struct Checker {
         if (label == nullptr) continue;
         RECT l = ClientRectOf(window, label);
         int gap = l.left - r.right;
-        if (gap < 0 || gap > kLabelGap || std::abs(l.top - r.top) > kLabelTopSlack) {
+        if (gap < 0 || gap > ForDpiX(kLabelGap) || std::abs(l.top - r.top) > ForDpiY(kLabelTopSlack)) {
           Problem(control.id, "stands " + Describe(r) + ", not beside its text " + Describe(l));
         }
       }

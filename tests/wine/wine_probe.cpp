@@ -347,6 +347,12 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The probe measures in the display's pixels, as the DPI-aware program draws.
+  using SetAwareFn = BOOL(WINAPI*)();
+  if (HMODULE user = GetModuleHandleA("user32.dll")) {
+    if (auto aware = reinterpret_cast<SetAwareFn>(reinterpret_cast<void*>(GetProcAddress(user, "SetProcessDPIAware"))))
+      aware();
+  }
   if (argc < 3) return Usage();
   std::string command = argv[1];
   if (command == "texts-fit") return argc == 3 ? ScreenCommand(command, argc, argv) : Usage();

@@ -154,7 +154,8 @@ HFONT MakeHeadlineFont(HWND dialog, const char* face) {
   HFONT own = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
   LOGFONTA font;
   if (own != nullptr && GetObjectA(own, sizeof font, &font) == sizeof font) {
-    font.lfHeight = kHeadlineHeight;
+    // Given for 96 DPI, like the pictures; the dialog's own font has grown with the display.
+    font.lfHeight = MulDiv(kHeadlineHeight, DisplayDpi().y, kDesignDpi);
     font.lfWeight = kHeadlineWeight;
     lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
     return CreateFontIndirectA(&font);
