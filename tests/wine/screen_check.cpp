@@ -40,9 +40,6 @@ int DisplayDpi(int axis) {
 }
 int ForDpiX(int pixels) { return MulDiv(pixels, DisplayDpi(LOGPIXELSX), kDesignDpi); }
 int ForDpiY(int pixels) { return MulDiv(pixels, DisplayDpi(LOGPIXELSY), kDesignDpi); }
-RECT PictureRect(int x, int y, int width, int height) {
-  return RECT{ForDpiX(x), ForDpiY(y), ForDpiX(x) + ForDpiX(width), ForDpiY(y) + ForDpiY(height)};
-}
 
 bool IsRed(COLORREF c) { return GetRValue(c) > 200 && GetGValue(c) < 80 && GetBValue(c) < 80; }
 
@@ -94,11 +91,11 @@ RECT ClientRectOf(HWND window, HWND child) {
 // The dialog base units of the template's font, as the dialog manager
 // computes them: the average width of the Latin letters and the character
 // height. (MapDialogRect does not work on another process's dialog.)
-SIZE BaseUnits(const DialogTemplate& dialog) {
+SIZE BaseUnitsAt(const DialogTemplate& dialog, int dpi) {
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   constexpr int kLetterCount = 52;
   HDC screen = GetDC(nullptr);
-  int height = -MulDiv(dialog.pointSize, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  int height = -MulDiv(dialog.pointSize, dpi, 72);
   HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, dialog.face.c_str());
   HGDIOBJ old = SelectObject(screen, font);
@@ -110,6 +107,17 @@ SIZE BaseUnits(const DialogTemplate& dialog) {
   DeleteObject(font);
   ReleaseDC(nullptr, screen);
   return SIZE{(letters.cx / (kLetterCount / 2) + 1) / 2, metrics.tmHeight};
+}
+
+SIZE BaseUnits(const DialogTemplate& dialog) { return BaseUnitsAt(dialog, DisplayDpi(LOGPIXELSY)); }
+
+// A picture given in pixels of a 96-DPI display grows as the dialog's base
+// units grow from that display to this one: with the controls.
+RECT PictureRect(const DialogTemplate& dialog, int x, int y, int width, int height) {
+  const SIZE now = BaseUnits(dialog), design = BaseUnitsAt(dialog, kDesignDpi);
+  auto across = [&](int v) { return MulDiv(v, now.cx, design.cx); };
+  auto down = [&](int v) { return MulDiv(v, now.cy, design.cy); };
+  return RECT{across(x), down(y), across(x) + across(width), down(y) + down(height)};
 }
 
 // Position and size are mapped each on its own, as the dialog manager does.
@@ -195,7 +203,8 @@ HFONT HeadlineFont(const DialogTemplate& dialog, const char* face) {
   HFONT base = ScreenFont(dialog);
   GetObjectA(base, sizeof font, &font);
   DeleteObject(base);
-  font.lfHeight = ForDpiY(kHeadlineHeight);
+  // Given for 96 DPI and grown as the dialog's base units grow, like the pictures.
+  font.lfHeight = MulDiv(kHeadlineHeight, BaseUnits(dialog).cy, BaseUnitsAt(dialog, kDesignDpi).cy);
   font.lfWeight = kHeadlineWeight;
   lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
   return CreateFontIndirectA(&font);
@@ -429,9 +438,9 @@ struct Checker {
   std::vector<RECT> Pictures() {
     std::vector<RECT> pictures;
     if (screen.sidePicture) {
-      pictures.push_back(PictureRect(kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight));
+      pictures.push_back(PictureRect(dialog, kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight));
     }
-    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(p.x, p.y, p.width, p.height));
+    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(dialog, p.x, p.y, p.width, p.height));
     return pictures;
   }
 
@@ -472,7 +481,7 @@ struct Checker {
   // beside the text that names it.
   void CheckChoices() {
     std::vector<RECT> pictures;
-    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(p.x, p.y, p.width, p.height));
+    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(dialog, p.x, p.y, p.width, p.height));
     for (const screens::Control& control : screen.controls) {
       HWND item = GetDlgItem(window, control.id);
       if (item == nullptr) continue;
@@ -570,6 +579,26 @@ void CheckScreen(const Program& program, int number, HWND window, const std::set
     checker.CheckText(control, item);
     checker.CheckRed(control, item, highlighted);
     if (highlighted.count(control.id) == 0) checker.CheckHeadline(control, item);
+    checker.CheckFit(control, item);
+  }
+  checker.CheckLayout();
+  checker.CheckChoices();
+}
+
+void CheckScreenLayout(const Program& program, int number, HWND window, std::vector<std::string>& problems) {
+  const screens::Screen* screen = screens::FindScreen(number);
+  const DialogTemplate* dialog = TemplateOf(program, number);
+  if (screen == nullptr || dialog == nullptr) {
+    problems.push_back("no screen " + std::to_string(number) + " in the table or the program");
+    return;
+  }
+  Checker checker{program, *screen, *dialog, window, problems, {}};
+  for (const screens::Control& control : screen->controls) {
+    HWND item = GetDlgItem(window, control.id);
+    if (item == nullptr || !IsWindowVisible(item)) {
+      checker.Problem(control.id, "missing");
+      continue;
+    }
     checker.CheckFit(control, item);
   }
   checker.CheckLayout();

@@ -25,6 +25,7 @@
 //   wine_probe screen-gone <exe> <template> <ms>    wait until it is no longer up
 //   wine_probe screen-check <exe> <template> [ids]  compare it with the screen table
 //                                               (ids: controls with a red background)
+//   wine_probe screen-layout <exe> <template>       its layout checks alone
 //   wine_probe screen-where <exe> <template> <id>   print the centre of a control "x y"
 //   wine_probe screen-state <exe> <template> <id>   print "enabled=E checked=C text"
 //   wine_probe screen-progress <exe> <template>     print "low high position percent"
@@ -310,6 +311,12 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
   if (command == "screen-check" && (argc == 4 || argc == 5)) {
     std::vector<std::string> problems;
     probe::CheckScreen(program, number, window, argc == 5 ? IdList(argv[4]) : std::set<int>(), problems);
+    for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
+    return problems.empty() ? 0 : 1;
+  }
+  if (command == "screen-layout" && argc == 4) {
+    std::vector<std::string> problems;
+    probe::CheckScreenLayout(program, number, window, problems);
     for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
     return problems.empty() ? 0 : 1;
   }
