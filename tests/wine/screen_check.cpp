@@ -605,6 +605,22 @@ void CheckScreenLayout(const Program& program, int number, HWND window, std::vec
   checker.CheckChoices();
 }
 
+std::string PicturePlaces(const Program& program, int number) {
+  const screens::Screen* screen = screens::FindScreen(number);
+  const DialogTemplate* dialog = TemplateOf(program, number);
+  if (screen == nullptr || dialog == nullptr) return {};
+  std::string places;
+  if (screen->sidePicture) {
+    places += "side picture " + Describe(PictureRect(*dialog, kSidePictureX, kSidePictureY, kSidePictureWidth,
+                                                     kSidePictureHeight));
+  }
+  for (const screens::Picture& p : screen->pictures) {
+    places += (places.empty() ? "picture " : ", picture ") + std::to_string(p.bitmap) + " " +
+              Describe(PictureRect(*dialog, p.x, p.y, p.width, p.height));
+  }
+  return places;
+}
+
 void CheckAllTexts(const Program& program, std::vector<std::string>& problems) {
   for (const screens::Screen& screen : screens::AllScreens()) {
     const DialogTemplate* dialog = TemplateOf(program, screen.id);

@@ -39,6 +39,10 @@ void CheckScreen(const Program& program, int number, HWND window, const std::set
 // breaks, choices stand beside what they name, the pictures whole.
 void CheckScreenLayout(const Program& program, int number, HWND window, std::vector<std::string>& problems);
 
+// Where the screen's pictures stand at this display's DPI, as
+// "side picture (l,t)-(r,b), picture <bitmap> (l,t)-(r,b)".
+std::string PicturePlaces(const Program& program, int number);
+
 // Every fixed text of every screen, in the block WINE_PROBE_BLOCK names, fits
 // its control as the template sizes it; each text that does not is one line
 // of `problems`. Needs no running program.

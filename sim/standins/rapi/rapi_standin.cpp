@@ -459,6 +459,10 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     g_tls = TlsAlloc();
     g_transportTls = TlsAlloc();
   }
+  // A program that ends on its own (not one that is killed) ends its start first.
+  if (reason == DLL_PROCESS_DETACH && g_start != Start::None) {
+    standin::RecordBreach("the program ended with a start outstanding (no CeRapiUninit)");
+  }
   return TRUE;
 }
 
