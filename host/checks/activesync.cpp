@@ -9,7 +9,9 @@
 #include "platform/pc_files.h"
 #include "platform/pc_registry.h"
 #include "platform/remote_api.h"
+#include "checks/identify.h"
 #include "image/image_file.h"
+#include "port/transfer_log.h"
 #include "wizard/wizard_state.h"
 
 namespace wizard {
@@ -35,6 +37,13 @@ constexpr const char16_t* kClockLibraryName = u"SetSystemTime.dll";
 constexpr const char16_t* kClockFunction = u"SetSysTime";
 
 constexpr std::size_t kCopyChunk = 256;
+
+constexpr const char* kClockSession = "setting the handheld's clock";
+constexpr const char* kClockSet = "clock set";
+constexpr const char* kClockNotSet = "clock not set";
+constexpr std::int32_t kInvokeFailed = static_cast<std::int32_t>(0x80004005u);  // E_FAIL
+// The clock's own connection gets the identification's budget.
+constexpr std::uint32_t kClockConnectionWaitMs = kConnectionWaitMs;
 
 // Finds the "SerialPort" text; false when there is none that fits.
 bool FindSerialPortText(pcreg::Key* key, char (&text)[kEnumDataCapacity + 1]) {
@@ -127,27 +136,60 @@ int CopyFileToDevice(const char* pcPath, const char* devicePath) {
   return ok ? 1 : 0;
 }
 
-int SetDeviceClock() {
-  rapi::InitRecord init;
-  if (rapi::CeRapiInitEx(&init) < 0) return 0;  // a failed HRESULT
+namespace {
+
+// The clock's outcome in the transfer log: the only trace a user or support
+// has of a clock left as the new ROM set it.
+void LogClockOutcome(const char* problem) {
+  translog::BeginSession(kClockSession);
+  if (problem) {
+    translog::Problem(problem);
+    translog::EndSession(kClockNotSet);
+  } else {
+    translog::EndSession(kClockSet);
+  }
+}
+
+// Hands the clock block to "SetSysTime" on the handheld; the remote call's
+// result, or a failure when the block cannot be allocated.
+std::int32_t InvokeSetSysTime(const std::uint8_t (&clock)[hostsys::kClockBlockSize]) {
+  // The input block is allocated only when it is handed over: the remote
+  // call takes it and frees it, and nothing else would.
+  std::uint8_t* input = rapi::AllocInvokeBlock(hostsys::kClockBlockSize);
+  if (!input) return kInvokeFailed;
+  std::memcpy(input, clock, hostsys::kClockBlockSize);
+  std::uint32_t outputSize = 0;
+  std::uint8_t* output = nullptr;
+  const std::int32_t result = rapi::CeRapiInvoke(kClockLibraryName, kClockFunction, hostsys::kClockBlockSize,
+                                                 input, &outputSize, &output);
+  if (output) rapi::FreeInvokeBlock(output);
+  return result;
+}
+
+// Sets the clock over a connection that is up; the reason when it was not set.
+const char* SetClockOverConnection() {
   std::uint8_t clock[hostsys::kClockBlockSize] = {};
   hostsys::ReadClockBlock(clock);
-
   std::string library = std::string(Wizard.BaseFolder) + "\\" + ImageHeader.ImageLanguage + "\\" + kClockLibrary;
-  bool copied = library.size() < kPathCapacity && CopyFileToDevice(library.c_str(), kClockLibraryOnDevice);
-  if (copied) {
-    // The input block is allocated only when it is handed over: the remote
-    // call takes it and frees it, and nothing else would.
-    std::uint8_t* input = rapi::AllocInvokeBlock(hostsys::kClockBlockSize);
-    if (input) {
-      std::memcpy(input, clock, hostsys::kClockBlockSize);
-      std::uint32_t outputSize = 0;
-      std::uint8_t* output = nullptr;
-      rapi::CeRapiInvoke(kClockLibraryName, kClockFunction, hostsys::kClockBlockSize, input,
-                         &outputSize, &output);
-      if (output) rapi::FreeInvokeBlock(output);
-    }
+  if (library.size() >= kPathCapacity || !CopyFileToDevice(library.c_str(), kClockLibraryOnDevice))
+    return "clock not set: SetSystemTime.dll could not be copied to the handheld";
+  if (InvokeSetSysTime(clock) < 0) return "clock not set: the handheld's SetSysTime call failed";
+  return nullptr;
+}
+
+}  // namespace
+
+int SetDeviceClock() {
+  rapi::InitRecord init;
+  if (rapi::CeRapiInitEx(&init) < 0) {  // a failed HRESULT
+    LogClockOutcome("clock not set: the remote API could not be started");
+    return 0;
   }
+  // Remote calls wait for the connection this start brings up (the same
+  // budget as the identification's wait); a handheld that does not come back
+  // into ActiveSync in time keeps the clock the new ROM set, and the log says so.
+  const bool connected = rapi::WaitForConnection(init, kClockConnectionWaitMs) && init.result == 0;
+  LogClockOutcome(connected ? SetClockOverConnection() : "clock not set: the handheld did not answer through ActiveSync");
   rapi::CeRapiUninit();
   return 1;
 }

@@ -284,6 +284,10 @@ bool IdentifyDevice(void (*takeResumePath)()) {
   bool connected = rapi::WaitForConnection(Wizard.RapiInit, kConnectionWaitMs) && Wizard.RapiInit.result == 0;
   screens::CloseWaitScreen(verifying);
   if (!connected) {
+    // The start is ended before the resume path, whose closing screen
+    // starts a connection of its own to set the clock: the library refuses
+    // a second start while the first is outstanding.
+    rapi::CeRapiUninit();
     takeResumePath();
     return false;
   }

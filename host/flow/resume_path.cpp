@@ -3,7 +3,6 @@
 #include "checks/activesync.h"
 #include "checks/identify.h"
 #include "checks/resume_record.h"
-#include "platform/remote_api.h"
 #include "flow/driver.h"
 #include "flow/screen_behaviour.h"
 #include "wizard/screen_session.h"
@@ -37,9 +36,9 @@ void ShowOutcome(int transfer) {
 }  // namespace
 
 void RunResumePath() {
+  // The connection attempt was ended before this path was taken.
   if (!LoadUpgradeState()) {
     screens::ShowScreen(kConnectionErrorScreen);
-    rapi::CeRapiUninit();
     EndWizard();
     return;
   }

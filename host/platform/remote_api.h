@@ -58,10 +58,19 @@ struct ProcessInfo {
   std::uint32_t threadId = 0;
 };
 
+// Starts a connection; remote calls wait until WaitForConnection has seen
+// its event signalled with success. Each start that succeeds is ended by
+// exactly one CeRapiUninit before the next start (the library refuses a
+// second one).
 std::int32_t CeRapiInitEx(InitRecord* init);
+// Ends the outstanding start, connected or not; without one it does nothing
+// and fails, so a fatal path may close "the connection where one is open"
+// without knowing whether an earlier step closed it already.
 std::int32_t CeRapiUninit();
 // Waits up to `ms` wizard milliseconds for the init record's event. True only
 // when the event was signalled (the caller then also checks init->result).
+// On Windows the thread's messages are handled meanwhile (input stays
+// queued): older ActiveSync versions complete the connection through them.
 // The connection itself takes real time, which a time scale does not shorten:
 // the wait lasts at least kConnectionWaitFloorMs real milliseconds (or `ms`,
 // if shorter). At a scale of 200 the 3 s wait was 15 ms, shorter than a

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -49,10 +50,18 @@ class ActiveSyncTest : public ::testing::Test {
     wizard::ResetWizardState();
     wizard::ResetImageHeader();
     rapidouble::Reset();
+    ::setenv("XDG_STATE_HOME", folder_.path().c_str(), 1);  // the transfer log
   }
   void TearDown() override {
     wizard::ResetWizardState();
     ::unsetenv("ROMWIZ_ACTIVESYNC_STOP");
+    ::unsetenv("XDG_STATE_HOME");
+  }
+  std::string TransferLog() {
+    std::ifstream in(folder_ / "romwiz/transfer.log", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
   }
   std::string WriteFile(const std::string& name, const std::string& bytes) {
     std::string path = folder_ / name;
@@ -217,6 +226,29 @@ TEST_F(ActiveSyncTest, SetDeviceClockWithoutTheLibraryCallsNothing) {
   rapidouble::Handheld().initResult = -2147467259;  // E_FAIL
   EXPECT_EQ(wizard::SetDeviceClock(), 0);
   EXPECT_TRUE(rapidouble::Handheld().files.empty());
+}
+
+// A handheld that does not come back into ActiveSync within the wait: no
+// remote call is made on the pending start, the start is ended, and the
+// transfer log says the clock was not set instead of passing over it.
+TEST_F(ActiveSyncTest, SetDeviceClockWithoutAConnectionCallsNothingAndLogsIt) {
+  std::strcpy(Wizard.BaseFolder, folder_.path().c_str());
+  std::strcpy(wizard::ImageHeader.ImageLanguage, "English");
+  WriteFile("English/SetSystemTime.dll", "MZ library");
+  rapidouble::Handheld().connects = false;
+  EXPECT_EQ(wizard::SetDeviceClock(), 1);
+  auto& handheld = rapidouble::Handheld();
+  EXPECT_TRUE(handheld.files.empty());
+  EXPECT_TRUE(handheld.invocations.empty());
+  EXPECT_EQ(handheld.initCalls, 1);
+  EXPECT_EQ(handheld.uninitCalls, 1);
+  const std::string log = TransferLog();
+  EXPECT_NE(log.find("clock not set: the handheld did not answer through ActiveSync"), std::string::npos) << log;
+
+  rapidouble::Reset();
+  rapidouble::Handheld().connects = true;
+  EXPECT_EQ(wizard::SetDeviceClock(), 1);
+  EXPECT_NE(TransferLog().find("clock set"), std::string::npos);
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ std::int32_t CeRapiUninit() {
   ++state.uninitCalls;
   return 0;
 }
-bool WaitForConnection(const InitRecord&, std::uint32_t) { return true; }
+bool WaitForConnection(const InitRecord&, std::uint32_t) { return state.connects; }
 
 Handle CeCreateFile(const char16_t* path, std::uint32_t, std::uint32_t, std::uint32_t disposition,
                     std::uint32_t) {

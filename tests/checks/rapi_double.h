@@ -18,6 +18,7 @@ struct State {
   std::map<std::u16string, std::string> files;  // handheld path -> contents
   int initCalls = 0, uninitCalls = 0;
   std::int32_t initResult = 0;       // what CeRapiInitEx returns
+  bool connects = true;              // the start's event is signalled within the wait
   bool failCreate = false;           // CeCreateFile fails
   int failWriteAfter = -1;           // CeWriteFile fails from this call on (-1: never)
   int writeCalls = 0;

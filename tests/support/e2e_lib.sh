@@ -253,8 +253,9 @@ expect_logs_agree() {
   diff -u "$T/pc.messages" "$T/peer.messages" >&2 || fail "the two logs disagree"
 }
 
-# Session $1 of the transfer log ends with the end state $2.
+# Session $1 of the transfer log ends with the end state $2 (the blank line
+# before a later session is not part of it).
 expect_log_end() {
-  awk -v want="$1" '/^== / { n++ } n == want' "$T/state/romwiz/transfer.log" | tail -1 | grep -qF "end: $2" \
+  awk -v want="$1" '/^== / { n++ } n == want && NF' "$T/state/romwiz/transfer.log" | tail -1 | grep -qF "end: $2" \
     || fail "the transfer log's session $1 does not end with \"$2\""
 }

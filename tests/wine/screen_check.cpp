@@ -29,6 +29,18 @@ constexpr int kButtonMargin = 4;     // a push button's caption keeps this much 
 // The headline font: the screen's font, height 17, weight 900.
 constexpr int kHeadlineHeight = 17, kHeadlineWeight = 900;
 
+// The pictures and the headline font are given for a 96-DPI display; at
+// other settings the program scales them as its dialog units scale.
+constexpr int kDesignDpi = 96;
+int DisplayDpi(int axis) {
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, axis);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+int ForDpiX(int pixels) { return MulDiv(pixels, DisplayDpi(LOGPIXELSX), kDesignDpi); }
+int ForDpiY(int pixels) { return MulDiv(pixels, DisplayDpi(LOGPIXELSY), kDesignDpi); }
+
 bool IsRed(COLORREF c) { return GetRValue(c) > 200 && GetGValue(c) < 80 && GetBValue(c) < 80; }
 
 // The window's pixels as they are on the screen, captured once.
@@ -79,11 +91,11 @@ RECT ClientRectOf(HWND window, HWND child) {
 // The dialog base units of the template's font, as the dialog manager
 // computes them: the average width of the Latin letters and the character
 // height. (MapDialogRect does not work on another process's dialog.)
-SIZE BaseUnits(const DialogTemplate& dialog) {
+SIZE BaseUnitsAt(const DialogTemplate& dialog, int dpi) {
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
   constexpr int kLetterCount = 52;
   HDC screen = GetDC(nullptr);
-  int height = -MulDiv(dialog.pointSize, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  int height = -MulDiv(dialog.pointSize, dpi, 72);
   HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, dialog.face.c_str());
   HGDIOBJ old = SelectObject(screen, font);
@@ -95,6 +107,17 @@ SIZE BaseUnits(const DialogTemplate& dialog) {
   DeleteObject(font);
   ReleaseDC(nullptr, screen);
   return SIZE{(letters.cx / (kLetterCount / 2) + 1) / 2, metrics.tmHeight};
+}
+
+SIZE BaseUnits(const DialogTemplate& dialog) { return BaseUnitsAt(dialog, DisplayDpi(LOGPIXELSY)); }
+
+// A picture given in pixels of a 96-DPI display grows as the dialog's base
+// units grow from that display to this one: with the controls.
+RECT PictureRect(const DialogTemplate& dialog, int x, int y, int width, int height) {
+  const SIZE now = BaseUnits(dialog), design = BaseUnitsAt(dialog, kDesignDpi);
+  auto across = [&](int v) { return MulDiv(v, now.cx, design.cx); };
+  auto down = [&](int v) { return MulDiv(v, now.cy, design.cy); };
+  return RECT{across(x), down(y), across(x) + across(width), down(y) + down(height)};
 }
 
 // Position and size are mapped each on its own, as the dialog manager does.
@@ -180,7 +203,8 @@ HFONT HeadlineFont(const DialogTemplate& dialog, const char* face) {
   HFONT base = ScreenFont(dialog);
   GetObjectA(base, sizeof font, &font);
   DeleteObject(base);
-  font.lfHeight = kHeadlineHeight;
+  // Given for 96 DPI and grown as the dialog's base units grow, like the pictures.
+  font.lfHeight = MulDiv(kHeadlineHeight, BaseUnits(dialog).cy, BaseUnitsAt(dialog, kDesignDpi).cy);
   font.lfWeight = kHeadlineWeight;
   lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
   return CreateFontIndirectA(&font);
@@ -283,7 +307,7 @@ std::vector<std::string> FitProblems(const DialogTemplate& dialog, const screens
   GetTextMetricsA(dc, &metrics);
   int width = box.right - box.left, height = box.bottom - box.top;
   int room = width;
-  if (control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox) room -= kBoxWidth;
+  if (control.kind == ControlKind::Radio || control.kind == ControlKind::CheckBox) room -= ForDpiX(kBoxWidth);
   if (control.kind == ControlKind::Button) room -= 2 * kButtonMargin;
   std::vector<std::string> lines = Lines(text);
   bool caption = control.kind == ControlKind::Button || control.kind == ControlKind::Radio ||
@@ -414,10 +438,9 @@ struct Checker {
   std::vector<RECT> Pictures() {
     std::vector<RECT> pictures;
     if (screen.sidePicture) {
-      pictures.push_back(RECT{kSidePictureX, kSidePictureY, kSidePictureX + kSidePictureWidth,
-                              kSidePictureY + kSidePictureHeight});
+      pictures.push_back(PictureRect(dialog, kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight));
     }
-    for (const screens::Picture& p : screen.pictures) pictures.push_back(RECT{p.x, p.y, p.x + p.width, p.y + p.height});
+    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(dialog, p.x, p.y, p.width, p.height));
     return pictures;
   }
 
@@ -458,7 +481,7 @@ struct Checker {
   // beside the text that names it.
   void CheckChoices() {
     std::vector<RECT> pictures;
-    for (const screens::Picture& p : screen.pictures) pictures.push_back(RECT{p.x, p.y, p.x + p.width, p.y + p.height});
+    for (const screens::Picture& p : screen.pictures) pictures.push_back(PictureRect(dialog, p.x, p.y, p.width, p.height));
     for (const screens::Control& control : screen.controls) {
       HWND item = GetDlgItem(window, control.id);
       if (item == nullptr) continue;
@@ -469,7 +492,7 @@ struct Checker {
         for (const RECT& p : pictures) {
           bool level = middle >= p.top && middle <= p.bottom;
           int gap = r.left >= p.right ? r.left - p.right : p.left - r.right;
-          beside = beside || (level && gap >= 0 && gap <= kChoiceGap);
+          beside = beside || (level && gap >= 0 && gap <= ForDpiX(kChoiceGap));
         }
         if (!beside) Problem(control.id, "stands " + Describe(r) + ", not beside its picture");
       }
@@ -478,7 +501,7 @@ struct Checker {
         if (label == nullptr) continue;
         RECT l = ClientRectOf(window, label);
         int gap = l.left - r.right;
-        if (gap < 0 || gap > kLabelGap || std::abs(l.top - r.top) > kLabelTopSlack) {
+        if (gap < 0 || gap > ForDpiX(kLabelGap) || std::abs(l.top - r.top) > ForDpiY(kLabelTopSlack)) {
           Problem(control.id, "stands " + Describe(r) + ", not beside its text " + Describe(l));
         }
       }
@@ -560,6 +583,42 @@ void CheckScreen(const Program& program, int number, HWND window, const std::set
   }
   checker.CheckLayout();
   checker.CheckChoices();
+}
+
+void CheckScreenLayout(const Program& program, int number, HWND window, std::vector<std::string>& problems) {
+  const screens::Screen* screen = screens::FindScreen(number);
+  const DialogTemplate* dialog = TemplateOf(program, number);
+  if (screen == nullptr || dialog == nullptr) {
+    problems.push_back("no screen " + std::to_string(number) + " in the table or the program");
+    return;
+  }
+  Checker checker{program, *screen, *dialog, window, problems, {}};
+  for (const screens::Control& control : screen->controls) {
+    HWND item = GetDlgItem(window, control.id);
+    if (item == nullptr || !IsWindowVisible(item)) {
+      checker.Problem(control.id, "missing");
+      continue;
+    }
+    checker.CheckFit(control, item);
+  }
+  checker.CheckLayout();
+  checker.CheckChoices();
+}
+
+std::string PicturePlaces(const Program& program, int number) {
+  const screens::Screen* screen = screens::FindScreen(number);
+  const DialogTemplate* dialog = TemplateOf(program, number);
+  if (screen == nullptr || dialog == nullptr) return {};
+  std::string places;
+  if (screen->sidePicture) {
+    places += "side picture " + Describe(PictureRect(*dialog, kSidePictureX, kSidePictureY, kSidePictureWidth,
+                                                     kSidePictureHeight));
+  }
+  for (const screens::Picture& p : screen->pictures) {
+    places += (places.empty() ? "picture " : ", picture ") + std::to_string(p.bitmap) + " " +
+              Describe(PictureRect(*dialog, p.x, p.y, p.width, p.height));
+  }
+  return places;
 }
 
 void CheckAllTexts(const Program& program, std::vector<std::string>& problems) {

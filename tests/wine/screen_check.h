@@ -34,6 +34,15 @@ HWND WaitTemplateWindow(const Program& program, int number, int ms);
 void CheckScreen(const Program& program, int number, HWND window, const std::set<int>& highlighted,
                  std::vector<std::string>& problems);
 
+// The layout alone, for a screen whose texts were not set by a journey:
+// nothing overlaps or is cut off, texts break only where they set their own
+// breaks, choices stand beside what they name, the pictures whole.
+void CheckScreenLayout(const Program& program, int number, HWND window, std::vector<std::string>& problems);
+
+// Where the screen's pictures stand at this display's DPI, as
+// "side picture (l,t)-(r,b), picture <bitmap> (l,t)-(r,b)".
+std::string PicturePlaces(const Program& program, int number);
+
 // Every fixed text of every screen, in the block WINE_PROBE_BLOCK names, fits
 // its control as the template sizes it; each text that does not is one line
 // of `problems`. Needs no running program.

@@ -67,3 +67,40 @@ wine_kill_orphans() {
   local pid
   for pid in $(wine_prefix_pids); do kill -9 "$pid" 2>/dev/null; done
 }
+
+# wine_system_folder <a .dll or .exe>: the prefix's system folder for that
+# program's kind, where GetSystemDirectory points it: system32, or syswow64
+# for a 32-bit program in a 64-bit prefix.
+wine_system_folder() {
+  local windows="$WINEPREFIX/drive_c/windows"
+  if [ -d "$windows/syswow64" ] && ! file -b "$1" | grep -q '^PE32+'; then
+    echo "$windows/syswow64"
+  else
+    echo "$windows/system32"
+  fi
+}
+
+# wine_install_rapi <rapi.dll>: the stand-in goes where ActiveSync and
+# Windows Mobile Device Center install the real library, the system folder:
+# romwiz.exe loads it from there and from nowhere else.
+wine_install_rapi() { cp "$1" "$(wine_system_folder "$1")/rapi.dll"; }
+# wine_remove_rapi <rapi.dll>: the prefix without a remote-API library.
+wine_remove_rapi() { rm -f "$(wine_system_folder "$1")/rapi.dll"; }
+
+# rapi_breach_log <file>: the strict stand-in records every breach of the
+# remote API's contract in <file> (ROMWIZ_RAPI_BREACH_LOG, in Windows form);
+# the file starts empty.
+rapi_breach_log() {
+  : >"$1"
+  export ROMWIZ_RAPI_BREACH_LOG
+  ROMWIZ_RAPI_BREACH_LOG=$(${WINE:-wine} winepath -w "$1" 2>/dev/null | tr -d '\r')
+  [ -n "$ROMWIZ_RAPI_BREACH_LOG" ] || ROMWIZ_RAPI_BREACH_LOG="Z:$(printf '%s' "$1" | tr / '\\')"
+}
+
+# rapi_no_breach <file>: true when the stand-in recorded no breach; otherwise
+# prints the breaches on one line and fails.
+rapi_no_breach() {
+  [ ! -s "$1" ] && return 0
+  tr -d '\r' <"$1" | paste -sd ';' -
+  return 1
+}

@@ -25,6 +25,8 @@
 //   wine_probe screen-gone <exe> <template> <ms>    wait until it is no longer up
 //   wine_probe screen-check <exe> <template> [ids]  compare it with the screen table
 //                                               (ids: controls with a red background)
+//   wine_probe screen-layout <exe> <template>       its layout checks alone; when they
+//                                               pass, the client size and the pictures' places
 //   wine_probe screen-where <exe> <template> <id>   print the centre of a control "x y"
 //   wine_probe screen-state <exe> <template> <id>   print "enabled=E checked=C text"
 //   wine_probe screen-progress <exe> <template>     print "low high position percent"
@@ -313,6 +315,17 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
     for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
     return problems.empty() ? 0 : 1;
   }
+  if (command == "screen-layout" && argc == 4) {
+    std::vector<std::string> problems;
+    probe::CheckScreenLayout(program, number, window, problems);
+    for (const std::string& problem : problems) std::printf("%s\n", Printable(problem).c_str());
+    if (problems.empty()) {
+      RECT client;
+      GetClientRect(window, &client);
+      std::printf("client %ldx%ld; %s\n", client.right, client.bottom, probe::PicturePlaces(program, number).c_str());
+    }
+    return problems.empty() ? 0 : 1;
+  }
   if (command == "screen-progress" && argc == 4) {
     HWND bar = GetDlgItem(window, 1020);
     if (bar == nullptr) return 1;
@@ -347,6 +360,12 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The probe measures in the display's pixels, as the DPI-aware program draws.
+  using SetAwareFn = BOOL(WINAPI*)();
+  if (HMODULE user = GetModuleHandleA("user32.dll")) {
+    if (auto aware = reinterpret_cast<SetAwareFn>(reinterpret_cast<void*>(GetProcAddress(user, "SetProcessDPIAware"))))
+      aware();
+  }
   if (argc < 3) return Usage();
   std::string command = argv[1];
   if (command == "texts-fit") return argc == 3 ? ScreenCommand(command, argc, argv) : Usage();

@@ -72,6 +72,7 @@ struct Globals {
   std::shared_ptr<Connection> connection;
   std::shared_ptr<Attempt> current;                // the attempt of the last CeRapiInitEx
   std::map<void*, std::shared_ptr<Attempt>> live;  // events that may still be waited on
+  bool started = false;                            // a CeRapiInitEx succeeded and was not yet ended
 };
 
 // Never destroyed: background attempts may outlive main().
@@ -332,6 +333,8 @@ std::int32_t CeRapiInitEx(InitRecord* init) {
     init->result = RAPI_E_FAIL;
     return RAPI_E_FAIL;
   }
+  std::lock_guard<std::mutex> guard(g.lock);
+  g.started = true;
   return RAPI_S_OK;
 }
 
@@ -341,7 +344,10 @@ std::int32_t CeRapiUninit() {
   AbandonCurrent(g);
   g.connection.reset();  // the socket closes when the last call on it returns
   g.live.clear();
-  return RAPI_S_OK;
+  // As the library: one uninit per start.
+  const bool started = g.started;
+  g.started = false;
+  return started ? RAPI_S_OK : RAPI_E_FAIL;
 }
 
 bool WaitForConnection(const InitRecord& init, std::uint32_t ms) {

@@ -34,6 +34,12 @@ constexpr int kFallbackHeight = 13;
 constexpr int kFallbackWeight = 200;
 constexpr int kSidePictureX = 10, kSidePictureY = 10;
 constexpr int kSidePictureWidth = 240, kSidePictureHeight = 320;
+// Pictures are placed in pixels of a 96-DPI display, the controls in dialog
+// units, which grow with the display's DPI. The program declares itself
+// DPI-aware, so Windows no longer stretches it: each picture's place and
+// size grow by the same proportion, and at 96 DPI stay exactly as given.
+constexpr int kDesignDpi = 96;
+constexpr int kDialogUnitsAcross = 4, kDialogUnitsDown = 8;  // one base unit in dialog units
 constexpr int kDownloadProgressScreen = 102;  // the only screen with its own cursor
 constexpr int kProgressBar = 1020;
 constexpr int kPercentText = 1023;
@@ -84,8 +90,90 @@ struct ScreenPicture {
   HDC dc = nullptr;
   HBITMAP bitmap = nullptr;
   HGDIOBJ previous = nullptr;
-  int x = 0, y = 0, width = 0, height = 0;
+  int x = 0, y = 0, width = 0, height = 0;  // at 96 DPI, as the screen table gives them
 };
+
+// The display's DPI across and down (96 when it cannot be read).
+struct Dpi {
+  int x = kDesignDpi, y = kDesignDpi;
+};
+
+Dpi DisplayDpi() {
+  Dpi dpi;
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return dpi;
+  const int x = GetDeviceCaps(screen, LOGPIXELSX), y = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  if (x > 0) dpi.x = x;
+  if (y > 0) dpi.y = y;
+  return dpi;
+}
+
+// How a dialog's pictures grow: the dialog's base units now over the base
+// units its font has at 96 DPI, across and down. The controls grow by these
+// very ratios, which follow the font's metrics and not the DPI exactly, so
+// pictures and controls keep their places to each other; at 96 DPI both
+// ratios are 1 and the pictures stay pixel for pixel where they are given.
+struct PictureScale {
+  int numX = 1, denX = 1, numY = 1, denY = 1;
+  int X(int pixels) const { return MulDiv(pixels, numX, denX); }
+  int Y(int pixels) const { return MulDiv(pixels, numY, denY); }
+  bool Identity() const { return numX == denX && numY == denY; }
+};
+
+// The base units of `font` as the dialog manager computes them: the average
+// width of the Latin letters, and the character height.
+SIZE FontBaseUnits(HDC dc, HFONT font) {
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  constexpr int kLetterCount = 52;
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SIZE letters{};
+  GetTextExtentPoint32A(dc, kLetters, kLetterCount, &letters);
+  SelectObject(dc, old);
+  return SIZE{(letters.cx / (kLetterCount / 2) + 1) / 2, metrics.tmHeight};
+}
+
+PictureScale ScaleOf(HWND dialog) {
+  PictureScale scale;
+  const Dpi dpi = DisplayDpi();
+  if (dpi.x == kDesignDpi && dpi.y == kDesignDpi) return scale;
+  RECT units{0, 0, kDialogUnitsAcross, kDialogUnitsDown};  // one base unit each way
+  MapDialogRect(dialog, &units);
+  HFONT own = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+  LOGFONTA font;
+  if (own == nullptr || GetObjectA(own, sizeof font, &font) != sizeof font) {
+    scale = PictureScale{dpi.x, kDesignDpi, dpi.y, kDesignDpi};
+    return scale;
+  }
+  font.lfHeight = MulDiv(font.lfHeight, kDesignDpi, dpi.y);  // the same font on a 96-DPI display
+  font.lfWidth = 0;
+  HFONT design = CreateFontIndirectA(&font);
+  HDC dc = GetDC(dialog);
+  const SIZE base = design != nullptr && dc != nullptr ? FontBaseUnits(dc, design) : SIZE{0, 0};
+  if (dc != nullptr) ReleaseDC(dialog, dc);
+  if (design != nullptr) DeleteObject(design);
+  if (base.cx <= 0 || base.cy <= 0 || units.right <= 0 || units.bottom <= 0) {
+    return PictureScale{dpi.x, kDesignDpi, dpi.y, kDesignDpi};
+  }
+  return PictureScale{units.right, base.cx, units.bottom, base.cy};
+}
+
+// Draws `width` x `height` pixels of `source` (placed for 96 DPI at x, y)
+// grown by `scale`: copied as they are at 96 DPI, stretched otherwise.
+void DrawPicture(HDC dc, const PictureScale& scale, int x, int y, int width, int height, HDC source) {
+  if (scale.Identity()) {
+    BitBlt(dc, x, y, width, height, source, 0, 0, SRCCOPY);
+    return;
+  }
+  // HALFTONE averages the pixels it drops or repeats; it needs the brush
+  // origin set again afterwards.
+  const int oldMode = SetStretchBltMode(dc, HALFTONE);
+  SetBrushOrgEx(dc, 0, 0, nullptr);
+  StretchBlt(dc, scale.X(x), scale.Y(y), scale.X(width), scale.Y(height), source, 0, 0, width, height, SRCCOPY);
+  SetStretchBltMode(dc, oldMode);
+}
 
 // One open dialog and the GDI objects it owns while it is open.
 struct DialogScreen {
@@ -97,6 +185,7 @@ struct DialogScreen {
   HFONT bannerFont = nullptr;
   HBRUSH warningBrush = nullptr;
   std::vector<ScreenPicture> pictures;
+  PictureScale pictureScale;  // set when the dialog has its font
 };
 
 std::vector<DialogScreen*> openScreens;  // GUI thread only
@@ -113,11 +202,12 @@ DialogScreen* ScreenOf(HWND dialog) {
 }
 
 // The headline font: the screen's own font, taller and heavier, in `face`.
-HFONT MakeHeadlineFont(HWND dialog, const char* face) {
+HFONT MakeHeadlineFont(HWND dialog, const char* face, const PictureScale& scale) {
   HFONT own = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
   LOGFONTA font;
   if (own != nullptr && GetObjectA(own, sizeof font, &font) == sizeof font) {
-    font.lfHeight = kHeadlineHeight;
+    // Given for 96 DPI, like the pictures, and grown as they grow.
+    font.lfHeight = scale.Y(kHeadlineHeight);
     font.lfWeight = kHeadlineWeight;
     lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
     return CreateFontIndirectA(&font);
@@ -138,7 +228,7 @@ void SetFonts(HWND dialog, DialogScreen& screen) {
       font = &screen.headlineFont;
     }
     if (font == nullptr) continue;
-    if (*font == nullptr) *font = MakeHeadlineFont(dialog, face);
+    if (*font == nullptr) *font = MakeHeadlineFont(dialog, face, screen.pictureScale);
     SendDlgItemMessageA(dialog, control.id, WM_SETFONT, reinterpret_cast<WPARAM>(*font), FALSE);
   }
 }
@@ -244,6 +334,7 @@ BOOL Initialise(HWND dialog, DialogScreen& screen) {
   screens::ScreenSession& session = *screen.session;
   session.AttachView(screen.poster);
   screen.warningBrush = CreateSolidBrush(GetSysColor(COLOR_SCROLLBAR));
+  screen.pictureScale = ScaleOf(dialog);
   SetFonts(dialog, screen);
   LoadPictures(screen);
   session.Open();
@@ -259,14 +350,14 @@ BOOL Initialise(HWND dialog, DialogScreen& screen) {
 void Paint(HWND dialog, const DialogScreen& screen) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(dialog, &paint);
+  const PictureScale& scale = screen.pictureScale;
   for (const ScreenPicture& picture : screen.pictures) {
     if (picture.dc != nullptr && picture.bitmap != nullptr) {
-      BitBlt(dc, picture.x, picture.y, picture.width, picture.height, picture.dc, 0, 0, SRCCOPY);
+      DrawPicture(dc, scale, picture.x, picture.y, picture.width, picture.height, picture.dc);
     }
   }
   if (screen.session->screen().sidePicture && App.SidePictureDC != nullptr) {
-    BitBlt(dc, kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight, App.SidePictureDC,
-           0, 0, SRCCOPY);
+    DrawPicture(dc, scale, kSidePictureX, kSidePictureY, kSidePictureWidth, kSidePictureHeight, App.SidePictureDC);
   }
   EndPaint(dialog, &paint);
 }

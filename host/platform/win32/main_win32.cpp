@@ -3,6 +3,7 @@
 // window whose creation runs the whole wizard. Exits with 0.
 #include <windows.h>
 
+#include "platform/remote_api.h"
 #include "platform/screens.h"
 #include "platform/win32/dialog_front_end.h"
 #include "platform/win32/win32_app.h"
@@ -22,6 +23,9 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
       win32::App.MainWindow = window;
       win32::LoadSidePicture();
       wizard::RunWizard();
+      // A path that ended with the connection still started (Cancel on the
+      // handheld's information) ends it here: one uninit per start.
+      rapi::CeRapiUninit();
       translog::EndSession("wizard ended");  // a session no screen has ended
       // Every path of the wizard ends it; should one return without doing so,
       // the invisible window would keep the process alive for ever.

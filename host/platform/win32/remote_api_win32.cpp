@@ -1,9 +1,19 @@
-// Remote API on Windows: "rapi.dll" (ActiveSync's library, or our stand-in)
-// is loaded at run time and each Ce... function is bound by name, so the
-// program starts on a PC without ActiveSync. The declarations are our own,
-// from the documented signatures (all stdcall). Without the library every
-// call fails and no connection event is ever signalled, so the wizard takes
-// its not-reachable road.
+// Remote API on Windows: "rapi.dll" (ActiveSync's or Windows Mobile Device
+// Center's library, or our stand-in) is loaded at run time from the system
+// folder, where both install it, and each Ce... function is bound by name,
+// so the program starts on a PC without ActiveSync. Only the system folder:
+// a bare name would search the program's own folder first, and a rapi.dll
+// dropped beside romwiz.exe (a download folder) would run with the user's
+// rights. The declarations are our own, from the documented signatures (all
+// stdcall). Without the library every call fails and no connection event is
+// ever signalled, so the wizard takes its not-reachable road.
+//
+// The library's contract, as documented: every CeRapiInitEx that succeeds is
+// ended by one CeRapiUninit; the start's event is waited for while the
+// thread handles its messages (MsgWaitForMultipleObjects), since older
+// ActiveSync versions complete the connection through the starting thread's
+// messages; remote calls are made only once the event is signalled with
+// success.
 #include "platform/remote_api.h"
 
 #include <windows.h>
@@ -94,6 +104,29 @@ Library library;
 // 0: not loaded yet, 1: loading, 2: done (bound or not). The power poller may
 // make the first call from its own thread.
 std::atomic<int> loadState{0};
+// A CeRapiInitEx succeeded and no CeRapiUninit has ended it yet. Starts and
+// ends happen on the GUI thread only.
+bool startOutstanding = false;
+
+constexpr char kLibraryName[] = "rapi.dll";
+
+// The library's full path in the system folder; false when it does not fit.
+bool SystemLibraryPath(char (&path)[MAX_PATH]) {
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length + 1 + sizeof kLibraryName > MAX_PATH) return false;
+  lstrcatA(path, "\\");
+  lstrcatA(path, kLibraryName);
+  return true;
+}
+
+// LOAD_WITH_ALTERED_SEARCH_PATH: the library's own dependencies are looked
+// for in its folder first, not in the program's (Windows XP has no narrower
+// search flags without an update).
+HMODULE LoadSystemLibrary() {
+  char path[MAX_PATH] = {};
+  if (!SystemLibraryPath(path)) return nullptr;
+  return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
 
 template <typename Fn>
 void Bind(HMODULE module, Fn& fn, const char* name) {
@@ -103,7 +136,7 @@ void Bind(HMODULE module, Fn& fn, const char* name) {
 const Library& Rapi() {
   int expected = 0;
   if (loadState.compare_exchange_strong(expected, 1)) {
-    if (HMODULE m = LoadLibraryA("rapi.dll")) {
+    if (HMODULE m = LoadSystemLibrary()) {
       Bind(m, library.initEx, "CeRapiInitEx");
       Bind(m, library.uninit, "CeRapiUninit");
       Bind(m, library.createFile, "CeCreateFile");
@@ -149,15 +182,79 @@ std::int32_t CeRapiInitEx(InitRecord* init) {
     return kFail;
   }
   // The library fills the event and, later, the result of the same record.
-  return Rapi().initEx(init);
+  const HRESULT result = Rapi().initEx(init);
+  if (SUCCEEDED(result)) startOutstanding = true;
+  return result;
 }
 
-std::int32_t CeRapiUninit() { return Rapi().uninit ? Rapi().uninit() : kFail; }
+// One uninit per start: the fatal paths close the connection "where one is
+// open" and may meet one already closed, or a start that failed.
+std::int32_t CeRapiUninit() {
+  if (!startOutstanding || !Rapi().uninit) return kFail;
+  startOutstanding = false;
+  return Rapi().uninit();
+}
 
+namespace {
+
+// Messages the wait leaves queued: what the user types and clicks is acted
+// on only where the wizard looks for it, never in the middle of a check.
+struct MessageRange {
+  UINT first, last;
+};
+constexpr UINT kLastMessage = 0xFFFFFFFFu;
+// Non-client mouse messages (WM_NCMOUSEMOVE..WM_NCXBUTTONDBLCLK), keyboard
+// messages (WM_KEYFIRST..WM_KEYLAST) and client mouse messages
+// (WM_MOUSEFIRST..WM_MOUSEHWHEEL) are input; everything between is handled.
+constexpr MessageRange kHandled[] = {
+    {0x0000, 0x009F}, {0x00AE, 0x00FF}, {0x010A, 0x01FF}, {0x020F, kLastMessage}};
+
+// Handles the queued messages of the wait's kinds. False when WM_QUIT was
+// met (its exit code in `quitCode`): it is posted again once the wait ends.
+bool HandleWaitingMessages(bool& quit, WPARAM& quitCode) {
+  for (const MessageRange& range : kHandled) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, range.first, range.last, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quitCode = message.wParam;
+        return false;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// The documented wait: MsgWaitForMultipleObjects on the start's event, with
+// the thread's sent, posted, timer and paint messages handled meanwhile (the
+// older ActiveSync versions bring the connection up through them). Input is
+// left queued, so it does not wake the wait.
 bool WaitForConnection(const InitRecord& init, std::uint32_t ms) {
   if (init.event == nullptr) return false;
-  return WaitForSingleObject(static_cast<HANDLE>(init.event),
-                             platform::ScaledMsAtLeast(ms, kConnectionWaitFloorMs)) == WAIT_OBJECT_0;
+  HANDLE event = static_cast<HANDLE>(init.event);
+  const DWORD budget = platform::ScaledMsAtLeast(ms, kConnectionWaitFloorMs);
+  const DWORD start = GetTickCount();
+  constexpr DWORD kWakeOn = QS_SENDMESSAGE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT;
+  bool quit = false, signalled = false;
+  WPARAM quitCode = 0;
+  // Messages queued before the wait do not wake it: they are handled first.
+  while (HandleWaitingMessages(quit, quitCode)) {
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= budget) break;
+    const DWORD woke = MsgWaitForMultipleObjects(1, &event, FALSE, budget - elapsed, kWakeOn);
+    if (woke == WAIT_OBJECT_0) {
+      signalled = true;
+      break;
+    }
+    if (woke != WAIT_OBJECT_0 + 1) break;  // the budget is spent, or the wait failed
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  // The news may have been handled on the last pass.
+  return signalled || WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
 Handle CeCreateFile(const char16_t* path, std::uint32_t access, std::uint32_t share, std::uint32_t disposition,

@@ -4,16 +4,34 @@
 // (host:port), else 127.0.0.1:9696.
 //
 // Like the real library, CeRapiInitEx fills the init record's event and
-// returns at once; a thread made with CreateThread connects, greets the
-// handheld, writes the record's result and signals the event, on success and
-// on failure alike. Only Win32 and winsock calls that Windows XP has; no C++
-// threads or mutexes (the -win32 runtime has none).
+// returns at once; a thread made with CreateThread connects and greets the
+// handheld, and the record's result is written and the event signalled when
+// the attempt ends, on success and on failure alike.
+//
+// The stand-in is strict: it holds its caller to the library's documented
+// contract and records every breach (breach_log.h), because a lenient
+// stand-in written by the same hands as the program would hide a shared
+// misreading. A remote call made before the start's event is signalled, or
+// without a start, or on a start that failed, fails; a second CeRapiInitEx
+// without CeRapiUninit is refused; CeRapiUninit without a start returns
+// E_FAIL; a CeRapiInvoke input block that LocalFree cannot free fails the
+// call. A failure of the connection itself is reported by CeRapiGetError,
+// the handheld's own errors by CeGetLastError.
+//
+// With ROMWIZ_RAPI_OLD_ACTIVESYNC=1 it behaves like the older ActiveSync
+// versions: the connection completes only while the thread that called
+// CeRapiInitEx handles its messages (a window of that thread receives the
+// news), so a caller that blocks in a plain wait never sees it.
+//
+// Only Win32 and winsock calls that Windows XP has; no C++ threads or
+// mutexes (the -win32 runtime has none).
 #include <winsock2.h>
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "breach_log.h"
 #include "wire/rapi_protocol.h"
 
 namespace {
@@ -40,21 +58,47 @@ constexpr DWORD kInitRecordSize = 12;
 constexpr DWORD kAttemptTimeoutMs = 10000;  // connect and greeting
 constexpr DWORD kCallTimeoutMs = 5000;      // one call's answer
 constexpr DWORD kPiece = 1024 * 1024;       // largest read or write sent in one frame
+// CeRapiInit's documented answer to a start while one is outstanding.
+constexpr HRESULT kAlreadyInitialized = static_cast<HRESULT>(0x8004101Fu);
+constexpr char kOldActiveSyncVariable[] = "ROMWIZ_RAPI_OLD_ACTIVESYNC";
+constexpr char kNotifyClass[] = "RomwizRapiStandInNotify";
+constexpr UINT kAttemptEnded = WM_APP + 1;  // wParam: the attempt's generation
+
+// Where the caller's start stands.
+enum class Start {
+  None,     // no CeRapiInitEx outstanding (never called, refused, or uninit since)
+  Pending,  // started, its event not yet signalled
+  Up,       // event signalled with S_OK
+  Failed,   // event signalled with a failure
+};
 
 CRITICAL_SECTION g_lock;         // guards everything below
 SOCKET g_socket = INVALID_SOCKET;
 bool g_lost = false;
-HANDLE g_pendingEvent = nullptr;  // event of the attempt under way, if any
-DWORD g_generation = 0;           // bumped by every CeRapiInitEx and CeRapiUninit
+Start g_start = Start::None;
+DWORD g_generation = 0;           // bumped by every accepted CeRapiInitEx and CeRapiUninit
 bool g_winsockUp = false;
-DWORD g_tls = TLS_OUT_OF_INDEXES; // the calling thread's last remote error
-HRESULT g_lastHresult = S_OK;
+DWORD g_tls = TLS_OUT_OF_INDEXES; // the calling thread's last handheld error
+HRESULT g_lastHresult = S_OK;     // the last call's transport result (CeRapiGetError)
+HWND g_notifyWindow = nullptr;    // older-ActiveSync behaviour: the starting thread's window
+DWORD g_notifyThread = 0;
+HINSTANCE g_module = nullptr;
 
 struct Attempt {
   RapiInit* record;
   HANDLE event;
   DWORD generation;
+  SOCKET socket;   // the greeted connection, until it is handed over
+  HRESULT result;
+  bool ended;      // the thread is done; its news waits for the starting thread
 };
+Attempt* g_attempt = nullptr;  // the attempt under way (older behaviour: until its news is handled)
+
+bool OldActiveSync() {
+  char value[8] = {};
+  const DWORD n = GetEnvironmentVariableA(kOldActiveSyncVariable, value, sizeof value);
+  return n > 0 && n < sizeof value && value[0] == '1';
+}
 
 void SetError(DWORD error) {
   if (g_tls != TLS_OUT_OF_INDEXES) TlsSetValue(g_tls, reinterpret_cast<void*>(static_cast<ULONG_PTR>(error)));
@@ -167,6 +211,74 @@ bool Exchange(SOCKET s, DWORD op, const unsigned char* payload, DWORD size, Resp
   return response.data && ReceiveAll(s, response.data, response.size, timeoutMs);
 }
 
+// Ends the attempt of `generation` if it is still the current one: the
+// record's result, the connection, the event. Called under the lock.
+void FinishAttempt(DWORD generation) {
+  Attempt* attempt = g_attempt;
+  if (attempt == nullptr || attempt->generation != generation || generation != g_generation) return;
+  g_attempt = nullptr;
+  if (attempt->result == S_OK) {
+    g_socket = attempt->socket;
+    g_lost = false;
+    attempt->socket = INVALID_SOCKET;
+    g_start = Start::Up;
+  } else {
+    g_start = Start::Failed;
+  }
+  g_lastHresult = attempt->result;
+  attempt->record->hrRapiInit = attempt->result;
+  SetEvent(attempt->event);  // on failure too: the result tells
+  if (attempt->socket != INVALID_SOCKET) closesocket(attempt->socket);
+  delete attempt;
+}
+
+// Drops an attempt that no one will finish (an uninit came first).
+void AbandonAttempt() {
+  Attempt* attempt = g_attempt;
+  if (attempt == nullptr) return;
+  g_attempt = nullptr;
+  if (attempt->ended) {  // its news was never handled
+    if (attempt->socket != INVALID_SOCKET) closesocket(attempt->socket);
+    delete attempt;
+  } else {
+    attempt->generation = 0;  // the thread still running sees it is no longer current
+  }
+}
+
+LRESULT CALLBACK NotifyProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kAttemptEnded) {
+    EnterCriticalSection(&g_lock);
+    FinishAttempt(static_cast<DWORD>(wParam));
+    LeaveCriticalSection(&g_lock);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Older-ActiveSync behaviour: a hidden window of the starting thread that
+// learns of the attempt's end through a posted message.
+HWND MakeNotifyWindow() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = NotifyProcedure;
+    windowClass.hInstance = g_module;
+    windowClass.lpszClassName = kNotifyClass;
+    registered = RegisterClassA(&windowClass) != 0;
+  }
+  return CreateWindowA(kNotifyClass, "", 0, 0, 0, 0, 0, nullptr, nullptr, g_module, nullptr);
+}
+
+void DropNotifyWindow() {
+  if (g_notifyWindow == nullptr) return;
+  if (g_notifyThread == GetCurrentThreadId()) {
+    DestroyWindow(g_notifyWindow);
+  } else {
+    PostMessageA(g_notifyWindow, WM_CLOSE, 0, 0);
+  }
+  g_notifyWindow = nullptr;
+}
+
 DWORD WINAPI AttemptThread(void* argument) {
   Attempt* attempt = static_cast<Attempt*>(argument);
   SOCKET s = Connect();
@@ -180,20 +292,24 @@ DWORD WINAPI AttemptThread(void* argument) {
       result = static_cast<HRESULT>(rapi_get_u32(response.data));
   }
   EnterCriticalSection(&g_lock);
-  if (attempt->generation == g_generation) {
-    if (result == S_OK) {
-      g_socket = s;
-      g_lost = false;
-      s = INVALID_SOCKET;
+  const bool current = attempt->generation != 0 && attempt->generation == g_generation;
+  if (current) {
+    attempt->result = result;
+    attempt->socket = result == S_OK ? s : INVALID_SOCKET;
+    if (result == S_OK) s = INVALID_SOCKET;
+    attempt->ended = true;
+    if (g_notifyWindow) {
+      // The news waits in the starting thread's queue until that thread
+      // handles its messages.
+      PostMessageA(g_notifyWindow, kAttemptEnded, attempt->generation, 0);
+    } else {
+      FinishAttempt(attempt->generation);
     }
-    g_lastHresult = result;
-    attempt->record->hrRapiInit = result;
-    g_pendingEvent = nullptr;
-    SetEvent(attempt->event);  // on failure too: the result tells
+  } else {
+    delete attempt;
   }
   LeaveCriticalSection(&g_lock);
   if (s != INVALID_SOCKET) closesocket(s);
-  delete attempt;
   return 0;
 }
 
@@ -203,30 +319,58 @@ void CloseConnection() {
   g_lost = false;
 }
 
-// One remote call under the lock. A call made while the connection attempt
-// is still under way waits for it first.
+const char* CallName(DWORD op) {
+  static const char* const kNames[] = {
+      "?", "hello", "CeCreateFile", "CeReadFile", "CeWriteFile", "CeCloseHandle", "CeGetFileSize",
+      "CeDeleteFile", "CeMoveFile", "CeCopyFile", "CeCreateDirectory", "CeRemoveDirectory",
+      "CeFindFirstFile", "CeFindNextFile", "CeFindClose", "CeCreateProcess", "CeGetSystemPowerStatusEx",
+      "CeRapiInvoke", "CeRegOpenKeyEx", "CeRegCreateKeyEx", "CeRegQueryValueEx", "CeRegSetValueEx",
+      "CeRegCloseKey"};
+  return op < sizeof kNames / sizeof kNames[0] ? kNames[op] : "?";
+}
+
+// Why a call may not be made now, or null when it may. Under the lock.
+const char* CallRefusal() {
+  switch (g_start) {
+    case Start::None: return "without a started connection (CeRapiInitEx)";
+    case Start::Pending: return "before the connection's event was signalled";
+    case Start::Failed: return "on a connection whose start failed";
+    case Start::Up: return nullptr;
+  }
+  return nullptr;
+}
+
+// Set when the last call of this thread failed in the transport, not on
+// the handheld (the registry calls then return ERROR_NOT_CONNECTED).
+DWORD g_transportTls = TLS_OUT_OF_INDEXES;
+void SetTransportFailed(bool failed) {
+  if (g_transportTls != TLS_OUT_OF_INDEXES) TlsSetValue(g_transportTls, failed ? reinterpret_cast<void*>(1) : nullptr);
+}
+bool TransportFailed() {
+  return g_transportTls != TLS_OUT_OF_INDEXES && TlsGetValue(g_transportTls) != nullptr;
+}
+
+// One remote call under the lock. A call the contract does not allow fails
+// at once and is recorded; a broken connection fails every later call.
 bool Call(DWORD op, const unsigned char* payload, DWORD size, Response& response) {
   EnterCriticalSection(&g_lock);
-  HANDLE pending = g_pendingEvent;
-  LeaveCriticalSection(&g_lock);
-  if (pending) WaitForSingleObject(pending, kAttemptTimeoutMs);
-  EnterCriticalSection(&g_lock);
   bool ok = false;
-  if (g_socket != INVALID_SOCKET && !g_lost) {
+  if (const char* refusal = CallRefusal()) {
+    standin::RecordBreach("%s %s", CallName(op), refusal);
+  } else if (g_socket != INVALID_SOCKET && !g_lost) {
     ok = Exchange(g_socket, op, payload, size, response, kCallTimeoutMs);
-    if (!ok) {
-      g_lost = true;  // a silent or broken handheld: every later call fails at once
-      g_lastHresult = RAPI_E_FAIL;
-    }
+    if (!ok) g_lost = true;  // a silent or broken handheld: every later call fails at once
   }
+  g_lastHresult = ok ? S_OK : RAPI_E_FAIL;
   LeaveCriticalSection(&g_lock);
-  if (!ok) {
-    SetError(RAPI_ERROR_NOT_CONNECTED);
-    return false;
-  }
+  SetTransportFailed(!ok);
+  if (!ok) return false;
   SetError(response.error);
   return response.error == 0;
 }
+
+// The error a registry call returns when its request failed.
+LONG RegistryError() { return TransportFailed() ? static_cast<LONG>(ERROR_NOT_CONNECTED) : static_cast<LONG>(GetError()); }
 
 // A request payload in a growing heap buffer.
 class Payload {
@@ -308,10 +452,16 @@ bool ReadFind(const Response& response, DWORD offset, CeFindData* out) {
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
+    g_module = module;
     InitializeCriticalSection(&g_lock);
     g_tls = TlsAlloc();
+    g_transportTls = TlsAlloc();
+  }
+  // A program that ends on its own (not one that is killed) ends its start first.
+  if (reason == DLL_PROCESS_DETACH && g_start != Start::None) {
+    standin::RecordBreach("the program ended with a start outstanding (no CeRapiUninit)");
   }
   return TRUE;
 }
@@ -319,26 +469,39 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 HRESULT WINAPI CeRapiInitEx(RapiInit* init) {
   if (init == nullptr || init->cbSize != kInitRecordSize) return E_INVALIDARG;
   EnterCriticalSection(&g_lock);
+  if (g_start != Start::None) {
+    LeaveCriticalSection(&g_lock);
+    standin::RecordBreach("CeRapiInitEx while an earlier start is outstanding (no CeRapiUninit)");
+    init->heRapiInit = nullptr;
+    init->hrRapiInit = kAlreadyInitialized;
+    return kAlreadyInitialized;
+  }
   if (!g_winsockUp) {
     WSADATA data;
     g_winsockUp = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }
-  CloseConnection();
-  ++g_generation;  // an earlier attempt still running no longer writes its record
+  ++g_generation;
   // Events are never closed here: a caller may still hold an earlier one.
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  Attempt* attempt = event && g_winsockUp ? new Attempt{init, event, g_generation} : nullptr;
+  Attempt* attempt = event && g_winsockUp ? new Attempt{init, event, g_generation, INVALID_SOCKET, RAPI_E_FAIL, false}
+                                          : nullptr;
   init->heRapiInit = event;
   init->hrRapiInit = RAPI_E_PENDING;
-  g_pendingEvent = event;
+  if (attempt && OldActiveSync()) {
+    g_notifyWindow = MakeNotifyWindow();
+    g_notifyThread = GetCurrentThreadId();
+  }
+  g_attempt = attempt;
   HANDLE thread = attempt ? CreateThread(nullptr, 0, AttemptThread, attempt, 0, nullptr) : nullptr;
   if (!thread) {
+    g_attempt = nullptr;
     delete attempt;
-    g_pendingEvent = nullptr;
+    DropNotifyWindow();
     init->hrRapiInit = RAPI_E_FAIL;
     LeaveCriticalSection(&g_lock);
     return RAPI_E_FAIL;
   }
+  g_start = Start::Pending;
   CloseHandle(thread);
   LeaveCriticalSection(&g_lock);
   return S_OK;
@@ -346,8 +509,15 @@ HRESULT WINAPI CeRapiInitEx(RapiInit* init) {
 
 HRESULT WINAPI CeRapiUninit() {
   EnterCriticalSection(&g_lock);
+  if (g_start == Start::None) {
+    LeaveCriticalSection(&g_lock);
+    standin::RecordBreach("CeRapiUninit without a start (no CeRapiInitEx outstanding)");
+    return E_FAIL;
+  }
   ++g_generation;
-  g_pendingEvent = nullptr;
+  AbandonAttempt();
+  DropNotifyWindow();
+  g_start = Start::None;
   CloseConnection();
   LeaveCriticalSection(&g_lock);
   return S_OK;
@@ -400,7 +570,14 @@ BOOL WINAPI CeWriteFile(HANDLE file, LPCVOID data, DWORD count, LPDWORD written,
     p.U32(FromHandle(file)).Bytes(static_cast<const unsigned char*>(data) + total, n);
     Response r;
     if (!Send(RAPI_OP_WRITE_FILE, p, r) || r.size < 4) return FALSE;
-    total += rapi_get_u32(r.data);
+    const DWORD done = rapi_get_u32(r.data);
+    // A handheld that takes nothing (a full store) or claims more than was
+    // sent ends the write: asking again would never finish.
+    if (done == 0 || done > n) {
+      SetError(ERROR_WRITE_FAULT);
+      return FALSE;
+    }
+    total += done;
     if (written) *written = total;
   } while (total < count);
   return TRUE;
@@ -509,9 +686,16 @@ HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize, 
   if (outputSize) *outputSize = 0;
   if (output) *output = nullptr;
   if (stream) *stream = nullptr;  // stream mode is not offered
+  // The call takes the input block over and frees it with LocalFree, as
+  // documented: a block from anywhere else cannot be freed, and fails.
+  if (input && LocalSize(input) < inputSize) {
+    standin::RecordBreach("CeRapiInvoke input block of %lu bytes is not LocalAlloc memory of that size",
+                          static_cast<unsigned long>(inputSize));
+    return E_INVALIDARG;
+  }
   Payload p;
   p.Str(library).Str(function).Bytes(input, input ? inputSize : 0);
-  if (input) LocalFree(input);  // the call owns the input block, as documented
+  if (input) LocalFree(input);
   Response r;
   if (!Send(RAPI_OP_INVOKE, p, r)) return RAPI_E_FAIL;
   RapiReader in;
@@ -534,7 +718,7 @@ LONG WINAPI CeRegOpenKeyEx(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result
   Payload p;
   p.U32(FromHandle(key)).Str(subKey);
   Response r;
-  if (!Send(RAPI_OP_REG_OPEN_KEY, p, r)) return static_cast<LONG>(GetError());
+  if (!Send(RAPI_OP_REG_OPEN_KEY, p, r)) return RegistryError();
   if (r.size < 4) return ERROR_GEN_FAILURE;
   if (result) *result = static_cast<HKEY>(ToHandle(rapi_get_u32(r.data)));
   return ERROR_SUCCESS;
@@ -545,7 +729,7 @@ LONG WINAPI CeRegCreateKeyEx(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REG
   Payload p;
   p.U32(FromHandle(key)).Str(subKey);
   Response r;
-  if (!Send(RAPI_OP_REG_CREATE_KEY, p, r)) return static_cast<LONG>(GetError());
+  if (!Send(RAPI_OP_REG_CREATE_KEY, p, r)) return RegistryError();
   if (r.size < 8) return ERROR_GEN_FAILURE;
   if (result) *result = static_cast<HKEY>(ToHandle(rapi_get_u32(r.data)));
   if (disposition) *disposition = rapi_get_u32(r.data + 4);
@@ -556,7 +740,7 @@ LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPB
   Payload p;
   p.U32(FromHandle(key)).Str(name);
   Response r;
-  if (!Send(RAPI_OP_REG_QUERY_VALUE, p, r)) return static_cast<LONG>(GetError());
+  if (!Send(RAPI_OP_REG_QUERY_VALUE, p, r)) return RegistryError();
   RapiReader in;
   rapi_reader_init(&in, r.data, r.size);
   const uint32_t valueType = rapi_read_u32(&in);
