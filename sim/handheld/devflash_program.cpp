@@ -318,8 +318,6 @@ std::uint32_t StartDevflash(const ProgramStart& start) {
   return 0;
 }
 
-std::string DefaultTakeoverImage() { return ROMWIZ_DEFAULT_TAKEOVER_IMAGE; }
-
 void ConfigureAgent(const AgentConfig& config) {
   std::lock_guard<std::mutex> guard(Config().lock);
   Config().config = config;
