@@ -84,6 +84,7 @@ void ApplyValue(const char* name, const std::uint8_t* data, std::uint32_t size) 
 }  // namespace
 
 void KeepResumeRecord(bool kept) { recordKept = kept; }
+bool ResumeRecordKept() { return recordKept; }
 
 void SaveUpgradeState() {
   if (!recordKept) return;

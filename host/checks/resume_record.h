@@ -39,5 +39,6 @@ void ForgetUpgradeStateAfterConnect();
 // an upgrade behind it (romwiz-flash) turns it off: Save, Mark and Delete
 // then touch nothing, so a record another run left stays as it was.
 void KeepResumeRecord(bool kept);
+bool ResumeRecordKept();
 
 }  // namespace wizard

@@ -69,6 +69,7 @@ class FlashView : public screens::ScreenView {
   void StopAll() {
     for (auto& deadline : deadlines_) deadline = kNoDeadline;
   }
+  bool Started() const { return startMs_.load() != kNoDeadline; }
   // Real milliseconds since the transfer began (0 before).
   std::uint64_t ElapsedMs() const {
     std::uint64_t start = startMs_.load();
@@ -199,7 +200,7 @@ void Watch(screens::ScreenSession& session, FlashView& view, ProgressMeter& mete
     }
     if (wizard::ReaderReady) readerSeen = true;
     if (readerSeen && !wizard::ReaderReady && !wizard::Workers.StopWorkers) outcome.linkLost = true;
-    if (!options.quiet) {
+    if (!options.quiet && view.Started()) {
       std::string text = meter.Update(session.ProgressPosition(), view.ElapsedMs());
       if (!text.empty()) {
         std::fputs(text.c_str(), err);
@@ -210,7 +211,7 @@ void Watch(screens::ScreenSession& session, FlashView& view, ProgressMeter& mete
   }
   outcome.sent = session.ProgressPosition();
   outcome.elapsedMs = view.ElapsedMs();
-  if (!options.quiet) {
+  if (!options.quiet && view.Started()) {
     std::string text = meter.Update(outcome.sent, outcome.elapsedMs) + meter.Close();
     std::fputs(text.c_str(), err);
   }
