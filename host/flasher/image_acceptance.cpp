@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/bounded_text.h"
+#include "base/escaped_text.h"
 #include "image/image_check.h"
 #include "image/image_file.h"
 
@@ -22,9 +23,12 @@ bool SameNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+// A header field as it may be shown: a damaged header's bytes escaped (\x8f),
+// never sent raw to the terminal. A sound header's fields are plain text and
+// read the same.
 template <std::size_t N>
 std::string Field(const char (&text)[N]) {
-  return std::string(text, wizard::BoundedLength(text, N));
+  return wizard::EscapedText(text, wizard::BoundedLength(text, N));
 }
 
 // "ENG (English)"; the code alone when it is not in the language table.
@@ -61,7 +65,7 @@ ImageVerdict AcceptImage(const FlashOptions& options) {
   verdict.version = Field(check.header.ImageVersion);
   if (!check.Sound()) {
     verdict.report = options.image + ": the image cannot be written:\n";
-    for (const std::string& problem : check.problems) verdict.report += "  " + problem + "\n";
+    for (const std::string& problem : check.problems) verdict.report += "  " + wizard::EscapedText(problem) + "\n";
     if (check.problems.empty()) verdict.report += "  it cannot be read\n";
     verdict.report += "Nothing was sent.\n";
     return verdict;
