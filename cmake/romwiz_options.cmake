@@ -6,9 +6,20 @@ endif()
 if(ROMWIZ_TARGET STREQUAL "windows" OR ROMWIZ_TARGET STREQUAL "windows-tests")
   # Windows XP SP3 is the oldest system the wizard runs on.
   add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 _WIN32_IE=0x0501)
+  # No link time in the PE header: the same sources give the same bytes.
   set(ROMWIZ_XP_LINK_FLAGS -static -static-libgcc -static-libstdc++
       -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1
-      -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
+      -Wl,--major-os-version,5 -Wl,--minor-os-version,1 -Wl,--no-insert-timestamp)
+endif()
+
+# The builds of scripts/release: the same commit gives the same bytes
+# wherever it is built. No build folder's name goes into a program (debug
+# information, __FILE__, the simulator's build-tree takeover path), and the
+# programs are stripped.
+option(ROMWIZ_RELEASE "build for scripts/release (reproducible, stripped)" OFF)
+if(ROMWIZ_RELEASE)
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build)
+  add_link_options(-s)
 endif()
 
 # Sanitizer builds of the native suites: -DROMWIZ_SANITIZE=address,undefined or thread.

@@ -32,6 +32,10 @@ CROSS_PACKAGES=(g++-mingw-w64-i686)
 # both are only recommended by Wine, and recommendations are not installed.
 WINE_PACKAGES=(wine xvfb imagemagick x11-utils xdotool file locales fonts-wqy-microhei fonts-liberation fonts-wine
                libxfixes3 python3)
+# scripts/release: man pages and the user's guide (pandoc), the zip, the
+# package's dependencies (dpkg-dev) and its check (lintian); man-db for the
+# release check's man -w.
+RELEASE_PACKAGES=(pandoc zip unzip dpkg-dev lintian man-db)
 # Locales the Wine suites start romwiz.exe in (LANG=...).
 WINE_LOCALES=(de_DE.UTF-8 zh_CN.UTF-8 zh_TW.UTF-8)
 if can_run_32bit; then

@@ -1,5 +1,6 @@
 #include "checks/resume_record.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -27,6 +28,10 @@ constexpr std::uint32_t kDataCapacity = 260;
 // The walk ends at "no more items"; this bound only keeps a registry that
 // fails every index from holding the wizard in an endless loop.
 constexpr std::uint32_t kMaxIndexesVisited = 4096;
+
+// Off in a program that keeps no record (romwiz-flash): the writes and the
+// delete then leave the registry alone.
+std::atomic<bool> recordKept{true};
 
 void SetDword(pcreg::Key* key, const char* name, std::uint32_t value) {
   pcreg::SetValue(key, name, pcreg::kTypeDword, &value, sizeof value);
@@ -78,7 +83,11 @@ void ApplyValue(const char* name, const std::uint8_t* data, std::uint32_t size) 
 
 }  // namespace
 
+void KeepResumeRecord(bool kept) { recordKept = kept; }
+bool ResumeRecordKept() { return recordKept; }
+
 void SaveUpgradeState() {
+  if (!recordKept) return;
   pcreg::Key* key = nullptr;
   if (pcreg::CreateKey(pcreg::Root::CurrentUser, kRecordKey, key) != pcreg::kSuccess) return;
   const DeviceInfoRecord& info = Wizard.DeviceInfo;
@@ -96,6 +105,7 @@ void SaveUpgradeState() {
 }
 
 void MarkCriticalState() {
+  if (!recordKept) return;
   pcreg::Key* key = nullptr;
   if (pcreg::CreateKey(pcreg::Root::CurrentUser, kRecordKey, key) != pcreg::kSuccess) return;
   SetDword(key, "Critical", 1);
@@ -124,6 +134,7 @@ bool LoadUpgradeState() {
 }
 
 void DeleteUpgradeState() {
+  if (!recordKept) return;
   pcreg::Key* parent = nullptr;
   if (pcreg::OpenKey(pcreg::Root::CurrentUser, kRecordParentKey, true, parent) != pcreg::kSuccess) return;
   pcreg::DeleteSubKey(parent, kRecordKeyName);

@@ -35,5 +35,10 @@ void DeleteUpgradeState();
 // connection (a kept Critical would force the serial port and the boot
 // loader on a handheld that runs Windows CE normally).
 void ForgetUpgradeStateAfterConnect();
+// True (the default) in the wizard. A program that writes an image without
+// an upgrade behind it (romwiz-flash) turns it off: Save, Mark and Delete
+// then touch nothing, so a record another run left stays as it was.
+void KeepResumeRecord(bool kept);
+bool ResumeRecordKept();
 
 }  // namespace wizard

@@ -15,6 +15,7 @@
 // and returns as soon as `stop` is set or CancelWait was called.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace linkport {
@@ -39,8 +40,22 @@ constexpr std::uint32_t kUsbResetControl = 0x1B0030;
 constexpr std::uint32_t kWaitSliceMs = 20;
 
 // Opens the device exclusively (no sharing) for overlapped I/O. Null when it
-// cannot be opened.
+// cannot be opened. On Linux a name that is not a Windows device name but a
+// path ("/dev/ttyUSB0") is opened as that path.
 Port* Open(const char* deviceName);
+
+// Why Open failed, in the user's terms.
+enum class OpenFailure {
+  NoSuchDevice,      // nothing by that name
+  PermissionDenied,  // the user may not open it; `group` names who may (Linux)
+  Busy,              // another program holds it
+  Other,
+};
+// Classifies `code` (the system code Open left) for `deviceName`. On Linux a
+// permission failure fills `group` with the group that owns the device
+// (empty when unknown); elsewhere `group` is left empty.
+OpenFailure DescribeOpenFailure(const char* deviceName, std::uint32_t code, char* group,
+                                std::size_t groupCapacity);
 
 // The device control block of the link: 115200 baud, 8 data bits, no parity,
 // 1 stop bit, binary, parity checking on, no CTS/DSR/XON-XOFF flow control,

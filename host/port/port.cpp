@@ -41,6 +41,10 @@ std::atomic<bool> ReaderStop{false};
 // while one is in progress.
 std::atomic<int> SendsInProgress{0};
 std::atomic<SendPieceObserver> PieceObserver{nullptr};
+// A device the program named itself (romwiz-flash --port); empty: the
+// wizard's rules. Set before a link starts.
+char chosenDevice[kLinkDevicePathCapacity] = {};
+std::atomic<std::uint32_t> openFailureCode{0};
 
 // --- time ------------------------------------------------------------------
 
@@ -488,8 +492,18 @@ void AppendReceivedByte(std::uint8_t value) {
 
 // --- opening, sending, starting, stopping ------------------------------------
 
+void UseLinkDevice(const char* devicePath) {
+  std::snprintf(chosenDevice, sizeof chosenDevice, "%s", devicePath != nullptr ? devicePath : "");
+}
+
+std::uint32_t LastOpenFailureCode() { return openFailureCode; }
+
 void LinkDevicePath(const char* portName, char* path, std::size_t capacity) {
   if (capacity == 0) return;
+  if (chosenDevice[0] != 0) {
+    std::snprintf(path, capacity, "%s", chosenDevice);
+    return;
+  }
   const char* name = (portName == nullptr || *portName == 0) ? kDefaultPortName : portName;
   if (Wizard.Critical || Wizard.ConnectionType == Connection::Serial) {
     // "COM3:" without its last character.
@@ -504,11 +518,12 @@ void LinkDevicePath(const char* portName, char* path, std::size_t capacity) {
 int OpenLinkPort(const char* portName, PortFailureReport report) {
   // A link still open is closed first, so its port and reader are not lost.
   if (LinkHandle.load() != nullptr) CloseLink();
-  char path[100];
+  char path[kLinkDevicePathCapacity];
   LinkDevicePath(portName, path, sizeof path);
   linkport::Port* port = linkport::Open(path);
   if (port == nullptr) {
     std::uint32_t code = platform::LastErrorCode();
+    openFailureCode = code;
     char what[sizeof path + 20];
     std::snprintf(what, sizeof what, "cannot open %s", path);
     translog::Failure(what, code);
@@ -561,8 +576,8 @@ bool SendBytes(const void* data, std::uint32_t length) {
   return ok;
 }
 
-int StartMessageLink(PortFailureReport report) {
-  platform::SleepMs(kMessageLinkSettleMs);
+int StartMessageLink(PortFailureReport report, std::uint32_t settleMs) {
+  platform::SleepMs(settleMs);
   BeginLinkSession("loader path");
   ReceiveCursor = 0;
   if (!OpenLinkPort(Wizard.SerialPortName, report)) return 0;

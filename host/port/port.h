@@ -34,6 +34,7 @@ constexpr std::size_t kReceiveKeepOnRestart = 7;
 constexpr std::uint8_t kNotYetReceived = 0xFF;
 constexpr std::uint32_t kSendPieceSize = 12288;  // 0x3000
 constexpr int kOpenPortFailureScreen = 143;      // "ERROR 105: OPEN PORT FAILURE"
+constexpr std::size_t kLinkDevicePathCapacity = 260;  // a link device path with its NUL
 
 // Event masks of the readers.
 constexpr std::uint32_t kFirstSerialEventMask = 0x139;  // RXCHAR CTS DSR RLSD RING
@@ -97,8 +98,16 @@ enum class PortFailureReport { ShowScreen, LeaveToCaller };
 // screen with 2, hidden the progress screen, shown "ERROR 105: OPEN PORT
 // FAILURE" and ended the wizard.
 int OpenLinkPort(const char* portName, PortFailureReport report = PortFailureReport::ShowScreen);
-// The device path OpenLinkPort uses for `portName` (at most 99 characters).
+// The device path OpenLinkPort uses for `portName`.
 void LinkDevicePath(const char* portName, char* path, std::size_t capacity);
+// For a program that names the device itself (romwiz-flash --port): every
+// later open uses `devicePath` ("\\.\COM3", "/dev/ttyUSB0") as it is, whatever
+// the port name, ConnectionType and Critical say. Null or empty goes back to
+// the wizard's rules. Set before a link starts.
+void UseLinkDevice(const char* devicePath);
+// The system's code for the last open that failed (0: none yet), for a
+// message in the user's terms.
+std::uint32_t LastOpenFailureCode();
 
 // Sends `length` bytes in pieces of at most kSendPieceSize, each written in
 // full and waited for before the next. True when every byte went out; false
@@ -109,7 +118,11 @@ bool SendBytes(const void* data, std::uint32_t length);
 // reader. Boot loader path: waits 1 s, opens the port, starts the boot loader
 // reader. Both return 1 once the reader is ready; 0 when the port failed
 // (reported as `report` says, as OpenLinkPort does).
-int StartMessageLink(PortFailureReport report = PortFailureReport::ShowScreen);
+// `settleMs` (wizard milliseconds) is how long the handheld is given to
+// restart into its loader first; a flasher whose handheld already sits in
+// the loader gives it none.
+int StartMessageLink(PortFailureReport report = PortFailureReport::ShowScreen,
+                     std::uint32_t settleMs = kMessageLinkSettleMs);
 int StartBootLoaderLink(PortFailureReport report = PortFailureReport::ShowScreen);
 
 // Stops the link: sets StopWorkers, cancels the reader's wait, joins the

@@ -14,6 +14,12 @@
 namespace translog {
 namespace {
 
+// The file a program chose for its log (romwiz-flash --log); empty: the
+// PC files seam's TransferLogPath. Set before the first session begins.
+std::string chosenPath;
+
+std::string LogPath() { return chosenPath.empty() ? pc::TransferLogPath() : chosenPath; }
+
 constexpr char kOldSuffix[] = ".1";
 // The writer appends this often (real milliseconds), in slices so that the
 // end of a session is noticed soon.
@@ -180,7 +186,7 @@ void Flush(const std::string& path, const std::string& clock) {
 
 // The file and the clock are looked up here, off the link worker's thread.
 unsigned long WriterMain(void*) {
-  const std::string path = pc::TransferLogPath();
+  const std::string path = LogPath();
   const std::string clock = ClockText();
   while (!stopWriter.load()) {
     Flush(path, clock);
@@ -277,6 +283,9 @@ std::size_t FormatEntry(const Entry& entry, const char* clock, char* out, std::s
 
 // --- the session ---------------------------------------------------------------------
 
+void SetLogPath(const char* path) { chosenPath = path != nullptr ? path : ""; }
+std::string CurrentLogPath() { return LogPath(); }
+
 void BeginSession(const char* what) {
   if (open.load()) EndSession("a new link session began");
   if (!writerStuck) DrainRing();
@@ -298,7 +307,7 @@ void EndSession(const char* endState) {
     writerStuck = !platform::JoinThread(thread, kWriterStopLimitMs);
     platform::ReleaseThread(thread);
   } else if (!writerStuck) {
-    Flush(pc::TransferLogPath(), ClockText());  // no writer could be started
+    Flush(LogPath(), ClockText());  // no writer could be started
   }
 }
 

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace translog {
 
@@ -91,6 +92,13 @@ class EntryRing {
 // wall-clock text a session start shows. Returns the length written.
 std::size_t FormatEntry(const Entry& entry, const char* clock, char* out, std::size_t capacity);
 const char* MessageName(Message message);
+
+// Where the log goes: `path` (a program's own choice, such as romwiz-flash's
+// --log FILE) instead of TransferLogPath; null or empty goes back to that.
+// Called before the first session begins, never while one is open.
+void SetLogPath(const char* path);
+// The file entries go to now; empty when there is no such place.
+std::string CurrentLogPath();
 
 // The session. BeginSession ends a session still open; EndSession records
 // the end state, lets the writer append the rest and waits (bounded) for it.

@@ -129,7 +129,8 @@ class Progress {
 // The transfer has gone through: the record goes, the screen ends with 1.
 void Finish(bool hide) {
   DeleteUpgradeState();
-  translog::Note("the whole image went out; the resume record is deleted");
+  translog::Note(ResumeRecordKept() ? "the whole image went out; the resume record is deleted"
+                                    : "the whole image went out");
   if (auto* screen = Screen()) {
     if (hide) {
       screen->SetVisible(false);

@@ -342,8 +342,6 @@ std::string FlashBoardProblem(const std::string& modelId, std::uint64_t flashByt
   return soc::BoardProblem(BoardForModel(modelId), flashBytes);
 }
 
-std::string DefaultTakeoverImage() { return ROMWIZ_DEFAULT_TAKEOVER_IMAGE; }
-
 void ConfigureAgent(const AgentConfig& config) {
   std::lock_guard<std::mutex> guard(Config().lock);
   Config().config = config;

@@ -58,8 +58,10 @@ struct AgentConfig {
 // clear of the other devices.
 std::string FlashBoardProblem(const std::string& modelId, std::uint64_t flashBytes);
 
-// The image the native build makes beside itself (arm-takeover/device/
-// devflash-takeover.elf in the build folder).
+// The takeover image used without --takeover: the installed one
+// (<prefix>/lib/romwiz/devflash-takeover.elf beside <prefix>/bin/), else the
+// one the native build makes beside itself (arm-takeover/device/ in the
+// build folder).
 std::string DefaultTakeoverImage();
 // For every agent started from now on in this process.
 void ConfigureAgent(const AgentConfig& config);

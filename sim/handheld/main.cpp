@@ -18,7 +18,7 @@
 //                          | backup-slow N SECONDS | clear [fault]
 //   handheld-sim flash DIR IMAGE.nbf      (writes the image's payload into flash.bin)
 //   handheld-sim status DIR
-//   handheld-sim --help
+//   handheld-sim --help | --version
 // An unknown command or option, or a missing or extra argument, is refused
 // (exit 2) before anything is created or changed.
 #include <cstdlib>
@@ -161,7 +161,7 @@ const char kUsage[] =
     "                          | backup-short N | backup-slow N SECONDS | clear [fault]\n"
     "  handheld-sim flash DIR IMAGE.nbf\n"
     "  handheld-sim status DIR\n"
-    "  handheld-sim --help\n"
+    "  handheld-sim --help | --version\n"
     "Devflash.exe runs its takeover as StrongARM code from --takeover FILE, by default\n"
     "  ";
 
@@ -437,6 +437,10 @@ int Status(const Args& args) {
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
     PrintUsage(std::cout);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << "handheld-sim " << ROMWIZ_VERSION << "\n";
     return 0;
   }
   if (argc < 2) return Usage();

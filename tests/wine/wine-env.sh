@@ -21,6 +21,27 @@ wine_env_for() {
 
 winpath() { $WINE winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 
+# pe_xp_problems EXE GUI|console: prints what Windows XP would refuse in EXE
+# (not a PE32 program of that subsystem for Intel 80386, an import XP lacks,
+# a subsystem version above 5.1); prints nothing when the program is clean.
+pe_xp_problems() {
+  local exe=$1 subsystem=$2 kind dump banned major minor
+  [ -f "$exe" ] || { echo "$exe was not built"; return; }
+  kind=$(file -b "$exe")
+  case "$kind" in
+    "PE32 executable ($subsystem) Intel 80386"*) ;;
+    *) echo "file says: $kind"; return ;;
+  esac
+  dump=$(i686-w64-mingw32-objdump -p "$exe")
+  banned=$(echo "$dump" | grep -oE '\b(GetTickCount64|InitializeConditionVariable|SleepConditionVariable[A-Za-z]*|WakeConditionVariable|WakeAllConditionVariable|[A-Za-z]*SRWLock[A-Za-z]*|InitOnce[A-Za-z]*|GetFileInformationByHandleEx|CreateSymbolicLink[A-Za-z]*)\b' | sort -u | tr '\n' ' ')
+  [ -z "$banned" ] || { echo "imports $banned"; return; }
+  major=$(echo "$dump" | awk '/^MajorSubsystemVersion/ {print $2}')
+  minor=$(echo "$dump" | awk '/^MinorSubsystemVersion/ {print $2}')
+  if [ -z "$major" ] || [ "$major" -gt 5 ] || { [ "$major" -eq 5 ] && [ "$minor" -gt 1 ]; }; then
+    echo "subsystem version $major.$minor"
+  fi
+}
+
 # locale_installed de_DE.UTF-8: the locale is generated (locale -a lists it as de_DE.utf8).
 locale_installed() { locale -a 2>/dev/null | grep -qix "${1%%.*}.utf8"; }
 

@@ -38,6 +38,9 @@
 //   wine_probe no-window <title> <ms>           wait until there is none
 //   wine_probe hold <path>                      open the file without sharing and keep
 //                                               it open until killed; prints "held"
+//   wine_probe version <exe>                    print the program's version resource as
+//                                               Windows reads it: "fixed=A.B.C.D" and
+//                                               "<name>=<value>" for its US English strings
 //
 // A <title> written "#<id>" is string <id> of the program named by the
 // environment variable WINE_PROBE_STRINGS (e.g. "#12035", the German title
@@ -357,6 +360,30 @@ int ScreenCommand(const std::string& command, int argc, char** argv) {
   return Usage();
 }
 
+// The version resource through the functions Explorer's Properties use.
+int PrintVersion(const char* path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+  if (size == 0) {
+    std::fprintf(stderr, "%s has no version resource\n", path);
+    return 1;
+  }
+  std::vector<char> data(size);
+  if (!GetFileVersionInfoA(path, 0, size, data.data())) return 1;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr) return 1;
+  std::printf("fixed=%u.%u.%u.%u\n", unsigned{HIWORD(fixed->dwFileVersionMS)}, unsigned{LOWORD(fixed->dwFileVersionMS)},
+              unsigned{HIWORD(fixed->dwFileVersionLS)}, unsigned{LOWORD(fixed->dwFileVersionLS)});
+  for (const char* name : {"FileVersion", "ProductName", "ProductVersion", "FileDescription", "OriginalFilename"}) {
+    const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+    char* value = nullptr;
+    if (VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) && value != nullptr)
+      std::printf("%s=%s\n", name, value);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -370,6 +397,7 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   if (command == "texts-fit") return argc == 3 ? ScreenCommand(command, argc, argv) : Usage();
   if (command.rfind("screen-", 0) == 0) return argc >= 4 ? ScreenCommand(command, argc, argv) : Usage();
+  if (command == "version" && argc == 3) return PrintVersion(argv[2]);
   if (command == "hold" && argc == 3) {
     HANDLE file = CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -13,12 +13,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -99,8 +102,44 @@ std::string ResolveDeviceName(const char* deviceName) {
   return "";
 }
 
-Port* Open(const char* deviceName) {
+// A Windows device name through dosdevices; any other name with a "/" is a
+// path of its own (romwiz-flash --port /dev/ttyUSB0).
+std::string DevicePath(const char* deviceName) {
   std::string path = ResolveDeviceName(deviceName);
+  if (path.empty() && deviceName != nullptr && std::strchr(deviceName, '/') != nullptr) path = deviceName;
+  return path;
+}
+
+OpenFailure DescribeOpenFailure(const char* deviceName, std::uint32_t code, char* group,
+                                std::size_t groupCapacity) {
+  if (groupCapacity > 0) group[0] = 0;
+  switch (static_cast<int>(code)) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return OpenFailure::NoSuchDevice;
+    case EACCES:
+    case EPERM: {
+      struct stat info {};
+      std::string path = DevicePath(deviceName);
+      if (groupCapacity > 0 && !path.empty() && stat(path.c_str(), &info) == 0) {
+        if (const struct group* owner = getgrgid(info.st_gid)) {
+          std::snprintf(group, groupCapacity, "%s", owner->gr_name);
+        }
+      }
+      return OpenFailure::PermissionDenied;
+    }
+    case EBUSY:
+    case EWOULDBLOCK:
+      return OpenFailure::Busy;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
+Port* Open(const char* deviceName) {
+  std::string path = DevicePath(deviceName);
   if (path.empty()) {
     errno = ENOENT;  // no such device, as Windows reports ERROR_FILE_NOT_FOUND
     return nullptr;

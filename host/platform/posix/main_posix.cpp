@@ -1,6 +1,9 @@
 // Entry of the Linux romwiz: the wizard in a terminal. Start-up follows the
 // Windows program: catalogue, connection type Serial, one copy at a time,
-// then the wizard to its end; the exit code is always 0.
+// then the wizard to its end; the exit code is always 0. The wizard takes no
+// arguments: it runs from the distribution folder it is started in.
+//   romwiz
+//   romwiz --help | --version
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/clock.h"
@@ -51,9 +55,35 @@ bool TakeInstanceLock() {
   return flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
+constexpr int kUsageError = 2;
+
+const char kUsageText[] =
+    "usage: romwiz            the ROM upgrade wizard in this terminal; start it in the\n"
+    "                         distribution folder (the one holding the language folders)\n"
+    "       romwiz --help | --version\n"
+    "Environment: ROMWIZ_HANDHELD=host:port (the handheld's remote API, 127.0.0.1:9696),\n"
+    "XDG_CONFIG_HOME (the registry store and the ports' dosdevices links under romwiz/).\n";
+
+// --help and --version answer and end the program; anything else given is a
+// usage error. Returns -1 when the wizard is to run.
+int AnswerCommandLine(int argc, char** argv) {
+  if (argc == 1) return -1;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUsageText, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("romwiz %s\n", ROMWIZ_VERSION);
+    return 0;
+  }
+  std::fprintf(stderr, "romwiz: the wizard takes no argument%s\n%s", argc == 2 ? "" : "s", kUsageText);
+  return kUsageError;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (int answered = AnswerCommandLine(argc, argv); answered >= 0) return answered;
   // A write past a file-size limit then fails like one on a full disk (the
   // backup reports it) instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -101,6 +101,25 @@ Port* Open(const char* deviceName) {
   return port;
 }
 
+// Windows reports a COM port that another program holds as "access denied":
+// for a serial device that means busy, not a missing permission.
+OpenFailure DescribeOpenFailure(const char*, std::uint32_t code, char* group, std::size_t groupCapacity) {
+  if (groupCapacity > 0) group[0] = 0;
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+      return OpenFailure::NoSuchDevice;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      return OpenFailure::Busy;
+    default:
+      return OpenFailure::Other;
+  }
+}
+
 bool ApplySettings(Port* port) {
   DCB dcb;
   ZeroMemory(&dcb, sizeof dcb);
