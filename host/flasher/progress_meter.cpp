@@ -50,7 +50,12 @@ std::string ProgressMeter::Update(std::uint64_t sent, std::uint64_t elapsedMs) {
   lastSent_ = sent;
   if (inPlace_) {
     lineOpen_ = true;
-    return "\r" + ProgressLine(sent, total_, elapsedMs);
+    std::string line = ProgressLine(sent, total_, elapsedMs);
+    // Spaces cover what a longer line before left on the screen.
+    std::size_t shownBefore = shownLength_;
+    shownLength_ = line.size();
+    if (line.size() < shownBefore) line.append(shownBefore - line.size(), ' ');
+    return "\r" + line;
   }
   unsigned percent = Percent(sent, total_);
   if (percent < nextLinePercent_) return "";

@@ -3,6 +3,7 @@
 // at every change; otherwise a line is printed each time another 5% has
 // gone out, so that a log file stays short. Also the closing line.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,7 @@ class ProgressMeter {
   std::uint64_t lastSent_ = ~static_cast<std::uint64_t>(0);
   unsigned nextLinePercent_ = 0;
   bool lineOpen_ = false;
+  std::size_t shownLength_ = 0;  // of the line on the screen now
 };
 
 // "  786432 / 1835008 bytes  42%  92.1 kbit/s  1:31 left" (time left "--:--"

@@ -52,8 +52,9 @@ enum class OpenFailure {
   Other,
 };
 // Classifies `code` (the system code Open left) for `deviceName`. On Linux a
-// permission failure fills `group` with the group that owns the device
-// (empty when unknown); elsewhere `group` is left empty.
+// permission failure fills `group` with the group that owns the device when
+// that group may read and write it (empty otherwise); elsewhere `group` is
+// left empty.
 OpenFailure DescribeOpenFailure(const char* deviceName, std::uint32_t code, char* group,
                                 std::size_t groupCapacity);
 

@@ -163,27 +163,36 @@ bool NextSerialEvent(linkport::Port* port, bool& polling, std::uint32_t& events)
   return !ReaderShouldStop();
 }
 
+int AwaitByte(linkport::Port* port, std::uint8_t& byte);
+
+bool IsMessageCode(std::uint8_t byte) { return byte >= 1 && byte <= kLastMessageCode; }
+
 // Serial message reader: the burst that arrived, one byte per read. The
 // buffer is cleared only when a byte has actually come, so an event whose
 // bytes were already taken cannot wipe a message the protocol has not seen.
+// A burst that is only the first byte of a message waits a little for the
+// second: on a real line the two come one character time apart, and a new
+// burst would clear the first byte away (the loader's answer would be lost
+// and its timer would end the transfer).
 bool CollectBurst(linkport::Port* port) {
   std::uint8_t byte = 0;
   int got = ReadOneByte(port, byte);
   if (got <= 0) return got == 0;
   ClearReceiveBuffer();
   AppendReceivedByte(byte);
+  const bool messageStarted = IsMessageCode(byte);
+  std::uint32_t inBurst = 1;
   while (!ReaderShouldStop()) {
     got = ReadOneByte(port, byte);
+    if (got == 0 && inBurst == 1 && messageStarted) got = AwaitByte(port, byte);
     if (got <= 0) return got == 0;
     AppendReceivedByte(byte);
+    ++inBurst;
   }
   return true;
 }
 
-bool WholeMessageAtStart() {
-  std::uint8_t first = ReceiveBuffer.At(0);
-  return first >= 1 && first <= kLastMessageCode && ReceiveBuffer.At(1) == 0;
-}
+bool WholeMessageAtStart() { return IsMessageCode(ReceiveBuffer.At(0)) && ReceiveBuffer.At(1) == 0; }
 
 unsigned long SerialMessageReader(void* argument) {
   auto* port = static_cast<linkport::Port*>(argument);

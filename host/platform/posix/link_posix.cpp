@@ -123,7 +123,11 @@ OpenFailure DescribeOpenFailure(const char* deviceName, std::uint32_t code, char
     case EPERM: {
       struct stat info {};
       std::string path = DevicePath(deviceName);
-      if (groupCapacity > 0 && !path.empty() && stat(path.c_str(), &info) == 0) {
+      // A group is named only when its members may read and write the
+      // device: joining it then helps.
+      const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
+      if (groupCapacity > 0 && !path.empty() && stat(path.c_str(), &info) == 0 &&
+          (info.st_mode & groupReadWrite) == groupReadWrite) {
         if (const struct group* owner = getgrgid(info.st_gid)) {
           std::snprintf(group, groupCapacity, "%s", owner->gr_name);
         }
