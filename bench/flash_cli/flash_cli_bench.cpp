@@ -83,7 +83,7 @@ struct Direction {
   int to;
   std::uint64_t forwarded = 0;
   bool started = false;
-  Clock::time_point first, lineFreeAt;
+  Clock::time_point first{}, lineFreeAt{};
 
   void Pump(Clock::time_point now) {
     // Bytes still waiting in the transmit FIFO; only the room left is taken.
@@ -132,8 +132,8 @@ class PacedLine {
     MakeRaw(peer_);
     std::filesystem::remove(path);
     std::filesystem::create_symlink(slave, path);
-    toHandheld_ = Direction{master_, peer_};
-    toPc_ = Direction{peer_, master_};
+    toHandheld_ = Direction{master_, peer_, 0, false, {}, {}};
+    toPc_ = Direction{peer_, master_, 0, false, {}, {}};
     thread_ = std::thread([this] { Run(); });
     return true;
   }
@@ -156,7 +156,7 @@ class PacedLine {
     }
   }
   int master_ = -1, keep_ = -1, peer_ = -1;
-  Direction toHandheld_{-1, -1}, toPc_{-1, -1};
+  Direction toHandheld_{-1, -1, 0, false, {}, {}}, toPc_{-1, -1, 0, false, {}, {}};
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -67,6 +67,8 @@ ImageVerdict AcceptImage(const FlashOptions& options) {
     verdict.report = options.image + ": the image cannot be written:\n";
     for (const std::string& problem : check.problems) verdict.report += "  " + wizard::EscapedText(problem) + "\n";
     if (check.problems.empty()) verdict.report += "  it cannot be read\n";
+    // What the check does not refuse but looks odd helps to tell which file it is.
+    for (const std::string& note : check.notes) verdict.report += "  note: " + wizard::EscapedText(note) + "\n";
     verdict.report += "Nothing was sent.\n";
     return verdict;
   }
