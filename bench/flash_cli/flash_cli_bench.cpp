@@ -47,25 +47,7 @@ constexpr double kTarget = 0.97;
 
 using Clock = std::chrono::steady_clock;
 
-class MemoryFlash : public peers::FlashStore {
- public:
-  explicit MemoryFlash(std::uint32_t size) : bytes_(size, 0xFF) {}
-  std::uint32_t Size() const override { return static_cast<std::uint32_t>(bytes_.size()); }
-  bool Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
-    if (address > bytes_.size() || length > bytes_.size() - address) return false;
-    std::memcpy(bytes_.data() + address, data, length);
-    return true;
-  }
-  bool Erase(std::uint32_t address, std::uint32_t length) override {
-    if (address > bytes_.size() || length > bytes_.size() - address) length = Size() - std::min(address, Size());
-    if (address < bytes_.size()) std::memset(bytes_.data() + address, 0xFF, length);
-    return true;
-  }
-  const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
+using MemoryFlash = peers::MemoryFlashStore;
 
 void MakeRaw(int fd) {
   termios raw{};
@@ -212,7 +194,7 @@ bool Measure(const std::string& folder, bool bootLoader, const std::string& imag
                        "--log", folder + "/transfer.log", image},
                       out);
   peer->WaitRestarted(30000);
-  if (code != 0 || std::memcmp(flash.Bytes().data() + kBootBlock, payload.data() + kBootBlock,
+  if (code != 0 || std::memcmp(flash.bytes.data() + kBootBlock, payload.data() + kBootBlock,
                                payload.size() - kBootBlock) != 0) {
     std::fprintf(stderr, "flash_cli_bench: the %s run failed (exit %d); its transfer log:\n", name, code);
     for (const char* file : {"/transfer.log", "/handheld.log"}) {

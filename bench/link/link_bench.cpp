@@ -51,21 +51,7 @@ class PrintingFrontEnd : public screens::FrontEnd {
   void CloseMainWindow() override {}
 };
 
-class MemoryFlash : public peers::FlashStore {
- public:
-  explicit MemoryFlash(std::uint32_t size) : bytes_(size, 0xFF) {}
-  std::uint32_t Size() const override { return static_cast<std::uint32_t>(bytes_.size()); }
-  bool Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
-    if (address > bytes_.size() || length > bytes_.size() - address) return false;
-    std::memcpy(bytes_.data() + address, data, length);
-    return true;
-  }
-  bool Erase(std::uint32_t, std::uint32_t) override { return true; }
-  const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
+using MemoryFlash = peers::MemoryFlashStore;
 
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -99,7 +85,7 @@ double SendOverLoader(const std::string& dosdevices, bool usb, const std::string
   if (!peer->WaitRestarted(30000)) return -1;
   double seconds = Seconds(start);
   wizard::ShutDownTransfer();
-  if (std::memcmp(flash.Bytes().data() + kBootBlock, payload.data() + kBootBlock, payload.size() - kBootBlock) != 0) {
+  if (std::memcmp(flash.bytes.data() + kBootBlock, payload.data() + kBootBlock, payload.size() - kBootBlock) != 0) {
     std::fprintf(stderr, "link_bench: the flash does not hold the payload\n");
     return -1;
   }

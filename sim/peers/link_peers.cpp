@@ -70,6 +70,20 @@ bool FileFlashStore::Erase(std::uint32_t address, std::uint32_t length) {
   return inside == length;
 }
 
+// --- MemoryFlashStore ------------------------------------------------------------
+
+bool MemoryFlashStore::Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) {
+  std::uint32_t inside = InsideLength(Size(), address, length);
+  std::copy(data, data + inside, bytes.begin() + (inside > 0 ? address : 0));
+  return inside == length;
+}
+
+bool MemoryFlashStore::Erase(std::uint32_t address, std::uint32_t length) {
+  std::uint32_t inside = InsideLength(Size(), address, length);
+  std::fill(bytes.begin() + (inside > 0 ? address : 0), bytes.begin() + (inside > 0 ? address + inside : 0), 0xFF);
+  return inside == length;
+}
+
 // --- the peer thread -------------------------------------------------------------
 
 namespace {

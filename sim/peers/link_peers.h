@@ -87,6 +87,17 @@ class FileFlashStore : public FlashStore {
   std::uint32_t size_ = 0;
 };
 
+// A flash kept in memory, filled with `fill` (the benchmarks' and the
+// tests' handheld).
+class MemoryFlashStore : public FlashStore {
+ public:
+  explicit MemoryFlashStore(std::uint32_t size, std::uint8_t fill = 0xFF) : bytes(size, fill) {}
+  std::uint32_t Size() const override { return static_cast<std::uint32_t>(bytes.size()); }
+  bool Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override;
+  bool Erase(std::uint32_t address, std::uint32_t length) override;
+  std::vector<std::uint8_t> bytes;
+};
+
 enum class PeerKind { SerialLoader, UsbLoader, BootLoader };
 
 constexpr std::uint64_t kNever = ~static_cast<std::uint64_t>(0);

@@ -21,19 +21,6 @@ std::vector<std::uint8_t> BufferStart(std::size_t count) {
   return bytes;
 }
 
-bool MemoryFlash::Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) {
-  if (address > bytes.size() || length > bytes.size() - address) return false;
-  std::copy(data, data + length, bytes.begin() + address);
-  return true;
-}
-
-bool MemoryFlash::Erase(std::uint32_t address, std::uint32_t length) {
-  if (address > bytes.size()) return false;
-  std::uint32_t inside = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(bytes.size()) - address);
-  std::fill(bytes.begin() + address, bytes.begin() + address + inside, 0xFF);
-  return inside == length;
-}
-
 void LinkTest::SetUp() {
   testsupport::ResetWizardForTest();
   char pattern[] = "/tmp/port-test-XXXXXX";

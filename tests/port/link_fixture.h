@@ -25,15 +25,7 @@ using testsupport::Eventually;
 // The receive buffer's bytes [0, count).
 std::vector<std::uint8_t> BufferStart(std::size_t count);
 
-// A flash in memory, filled with `fill`.
-class MemoryFlash : public peers::FlashStore {
- public:
-  MemoryFlash(std::uint32_t size, std::uint8_t fill) : bytes(size, fill) {}
-  std::uint32_t Size() const override { return static_cast<std::uint32_t>(bytes.size()); }
-  bool Write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override;
-  bool Erase(std::uint32_t address, std::uint32_t length) override;
-  std::vector<std::uint8_t> bytes;
-};
+using MemoryFlash = peers::MemoryFlashStore;
 
 class LinkTest : public ::testing::Test {
  protected:
