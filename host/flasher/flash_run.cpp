@@ -140,6 +140,12 @@ std::string PortFailureText(const FlashOptions& options) {
     case linkport::OpenFailure::Other:
       break;
   }
+  // The open itself went through; the device failed as soon as it was used
+  // (an adapter pulled out, a line hung up): the transfer log has the error.
+  if (code == 0) {
+    return "the port " + options.port + " opened but failed at once (the device went away or hung up). Check "
+           "the cable and its adapter and run romwiz-flash again; nothing was sent.";
+  }
   return name + "the system refused it (code " + std::to_string(code) + ").";
 }
 

@@ -529,6 +529,7 @@ int OpenLinkPort(const char* portName, PortFailureReport report) {
   if (LinkHandle.load() != nullptr) CloseLink();
   char path[kLinkDevicePathCapacity];
   LinkDevicePath(portName, path, sizeof path);
+  openFailureCode = 0;  // a failure after the open has no code of its own
   linkport::Port* port = linkport::Open(path);
   if (port == nullptr) {
     std::uint32_t code = platform::LastErrorCode();
