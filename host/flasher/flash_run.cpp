@@ -23,9 +23,8 @@
 namespace flasher {
 namespace {
 
-constexpr int kProgressScreenId = 102;  // the download progress screen
-constexpr int kTransferred = 1;         // its result when the image went out
-constexpr int kNotTransferred = 2;
+using wizard::kNotTransferred;
+using wizard::kTransferred;
 constexpr int kTimerCount = 2;          // timers 1 (message) and 2 (wake-up)
 constexpr std::uint64_t kNoDeadline = ~static_cast<std::uint64_t>(0);
 constexpr std::uint32_t kNoSettle = 0;          // the handheld already sits in its loader
@@ -286,7 +285,7 @@ int RunFlash(const FlashOptions& options, const ImageVerdict& image, std::FILE* 
 
   // The session lives on the heap: should the worker not end in time, it is
   // left to it rather than freed under it.
-  auto session = std::make_unique<screens::ScreenSession>(*screens::FindScreen(kProgressScreenId));
+  auto session = std::make_unique<screens::ScreenSession>(*screens::FindScreen(wizard::kDownloadProgressScreen));
   auto view = std::make_unique<FlashView>();
   session->AttachView(view.get());
   wizard::ProgressScreen = session.get();

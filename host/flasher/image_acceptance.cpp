@@ -1,6 +1,5 @@
 #include "flasher/image_acceptance.h"
 
-#include <cctype>
 #include <cstdio>
 
 #include "base/bounded_text.h"
@@ -13,15 +12,9 @@ namespace {
 
 constexpr int kColumn = 14;  // width of the handheld's column in the comparison
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+// Names and codes compare as the wizard compares them (ASCII letters without
+// regard to case).
+bool SameNoCase(const std::string& a, const std::string& b) { return wizard::EqualNoCase(a.c_str(), b.c_str()); }
 
 // A header field as it may be shown: a damaged header's bytes escaped (\x8f),
 // never sent raw to the terminal. A sound header's fields are plain text and

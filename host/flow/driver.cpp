@@ -29,7 +29,6 @@ constexpr int kBackupOffer = 125;
 constexpr int kBackupScreen = 132;
 constexpr int kReadyScreen = 130;
 constexpr int kPreparingScreen = 153;
-constexpr int kProgressScreen = 102;
 constexpr int kAfterTransfer = 167;
 constexpr int kClosingSerial = 160;
 constexpr int kClosingUsb = 133;
@@ -243,7 +242,7 @@ void ConfirmAndRun() {
   Ops.RunUpgradePreparation();
   screens::CloseWaitScreen(Wizard.PreparingScreen);
   if (Ended()) return;
-  int transfer = screens::ShowScreen(kProgressScreen);
+  int transfer = screens::ShowScreen(kDownloadProgressScreen);
   if (Ended()) return;
   if (transfer == kTransferred) {
     if (screens::ShowScreen(kAfterTransfer) != kSkipClosing) {

@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/remote_api.h"
+#include "transfer/download.h"  // the progress screen's results
 
 namespace wizard {
 
@@ -18,7 +19,6 @@ constexpr int kUpgradeChosen = 1035;   // screen 109
 constexpr int kRestoreChosen = 1036;   // screen 109
 constexpr int kScreenNext = 1;         // 124, 125, 130, 151
 constexpr int kBackupChosen = 1000;    // screen 125: Backup and a file chosen
-constexpr int kTransferred = 1;        // screen 102
 constexpr int kSkipClosing = 1;        // screen 167: Escape
 // A failed transfer with at most this many bytes left goes to "ERROR 114".
 constexpr std::uint32_t kLoaderBlockBytes = 0x40000;

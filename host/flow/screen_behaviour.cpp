@@ -20,7 +20,6 @@ namespace screens::behaviour {
 namespace {
 
 // Screens.
-constexpr int kProgressScreen = 102;
 constexpr int kPowerWarning = 105;
 constexpr int kUpgradeErrorScreen = 114;  // "ERROR 113:  UPGRADE ERROR"
 constexpr int kIncompatibleImage = 123;
@@ -279,7 +278,7 @@ void Opened(ScreenSession& session) {
                                                ? SlotText(kBackupCompleteSlot)
                                                : std::string());
       break;
-    case kProgressScreen: OpenProgressScreen(session); break;
+    case wizard::kDownloadProgressScreen: OpenProgressScreen(session); break;
     case kBackupScreen: OpenBackupScreen(session); break;
     case kAfterTransfer:
       // Before anything is drawn: end all the transfer left running.
@@ -331,7 +330,7 @@ Outcome Command(ScreenSession& session, int command, int& result) {
 }
 
 void Timer(ScreenSession& session, int timer) {
-  if (session.id() != kProgressScreen) return;
+  if (session.id() != wizard::kDownloadProgressScreen) return;
   translog::TimerFired(timer);
   if (openForm == ProgressForm::Upgrade) {
     Abandon(session, kPieceTimer);  // any timer; timer 1 is the one stopped
@@ -362,7 +361,7 @@ bool Closed(ScreenSession& session) {
       wizard::PowerWarningScreen = nullptr;
       return stopped;
     }
-    case kProgressScreen: {
+    case wizard::kDownloadProgressScreen: {
       bool ended = CloseWorkerScreen(wizard::ProgressScreen);
       // A worker that could not use the image asked for its error screen;
       // screens are shown from this thread only.

@@ -58,11 +58,16 @@ void EndScreen(int result) {
   if (auto* screen = Screen()) screen->End(result);
 }
 
-// The backup failed: the GUI thread shows `failure` once the screen is gone.
-void Fail(const Failure& failure, bool collapse) {
+// What FinishBackup acts on once the screen is gone.
+void RecordFailure(const Failure& failure) {
   failureScreen = failure.screen;
   failureCloses = failure.closeConnection;
   failureEnds = failure.endWizard;
+}
+
+// The backup failed: the GUI thread shows `failure` once the screen is gone.
+void Fail(const Failure& failure, bool collapse) {
+  RecordFailure(failure);
   if (auto* screen = Screen()) {
     if (collapse) screen->Collapse();
     screen->End(kBackupFailed);
@@ -254,9 +259,7 @@ void BackupScreenOpening() {
 
 void BackupWorkerDidNotStart() {
   // The screen has been ended already; only what it asks for is recorded.
-  failureScreen = kWorkerDidNotStart.screen;
-  failureCloses = kWorkerDidNotStart.closeConnection;
-  failureEnds = kWorkerDidNotStart.endWizard;
+  RecordFailure(kWorkerDidNotStart);
 }
 
 unsigned long BackupWorker(void*) {

@@ -36,8 +36,6 @@ constexpr std::uint8_t kDownloadReply[] = {'B', '0', '0', '0', 'F', 'F', '\n'};
 constexpr std::uint32_t kEraseRangeBytes = 8;
 constexpr std::uint32_t kBlockHeaderBytes = 12;
 constexpr unsigned kDone = 100;  // percent
-constexpr int kTransferred = 1;  // progress screen results
-constexpr int kNotTransferred = 2;
 // The image length is a 32-bit word on the wire.
 constexpr std::uint64_t kLargestLength = 0xFFFFFFFFu;
 

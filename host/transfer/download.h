@@ -60,6 +60,11 @@ constexpr std::uint32_t kWakeUpTimerMs = 20000;
 constexpr std::uint32_t kResumeSettleMs = 5000;  // resume worker, before the link starts
 constexpr std::uint32_t kTransferPollMs = 1;
 
+// The download progress screen, which runs the transfer, and its results.
+constexpr int kDownloadProgressScreen = 102;
+constexpr int kTransferred = 1;     // the image went out
+constexpr int kNotTransferred = 2;  // it did not (abandoned, refused, failed)
+
 // Screens the transfer asks for ("ERROR 104" is identification's
 // kCannotOpenImageScreen).
 constexpr int kIncompatibleImageScreen = 123;  // "ERROR 100: INCOMPATIBLE IMAGE"

@@ -556,8 +556,14 @@ HWND WaitTemplateWindow(const Program& program, int number, int ms) {
   }
 }
 
-void CheckScreen(const Program& program, int number, HWND window, const std::set<int>& highlighted,
-                 std::vector<std::string>& problems) {
+namespace {
+
+// What a screen check covers: everything, or the layout alone (the DPI pass,
+// where texts and colours are the 96 DPI pass's business).
+enum class CheckScope { Whole, Layout };
+
+void CheckShownScreen(const Program& program, int number, HWND window, const std::set<int>& highlighted,
+                      CheckScope scope, std::vector<std::string>& problems) {
   const screens::Screen* screen = screens::FindScreen(number);
   const DialogTemplate* dialog = TemplateOf(program, number);
   if (screen == nullptr || dialog == nullptr) {
@@ -565,44 +571,40 @@ void CheckScreen(const Program& program, int number, HWND window, const std::set
     return;
   }
   Checker checker{program, *screen, *dialog, window, problems, {}};
-  RECT frame;
-  GetWindowRect(window, &frame);
-  CaptureRect(frame, checker.capture);
-  checker.CheckFrame();
+  const bool whole = scope == CheckScope::Whole;
+  if (whole) {
+    RECT frame;
+    GetWindowRect(window, &frame);
+    CaptureRect(frame, checker.capture);
+    checker.CheckFrame();
+  }
   for (const screens::Control& control : screen->controls) {
     HWND item = GetDlgItem(window, control.id);
     if (item == nullptr || !IsWindowVisible(item)) {
       checker.Problem(control.id, "missing");
       continue;
     }
-    checker.CheckKind(control, item);
-    checker.CheckText(control, item);
-    checker.CheckRed(control, item, highlighted);
-    if (highlighted.count(control.id) == 0) checker.CheckHeadline(control, item);
+    if (whole) {
+      checker.CheckKind(control, item);
+      checker.CheckText(control, item);
+      checker.CheckRed(control, item, highlighted);
+      if (highlighted.count(control.id) == 0) checker.CheckHeadline(control, item);
+    }
     checker.CheckFit(control, item);
   }
   checker.CheckLayout();
   checker.CheckChoices();
 }
 
+}  // namespace
+
+void CheckScreen(const Program& program, int number, HWND window, const std::set<int>& highlighted,
+                 std::vector<std::string>& problems) {
+  CheckShownScreen(program, number, window, highlighted, CheckScope::Whole, problems);
+}
+
 void CheckScreenLayout(const Program& program, int number, HWND window, std::vector<std::string>& problems) {
-  const screens::Screen* screen = screens::FindScreen(number);
-  const DialogTemplate* dialog = TemplateOf(program, number);
-  if (screen == nullptr || dialog == nullptr) {
-    problems.push_back("no screen " + std::to_string(number) + " in the table or the program");
-    return;
-  }
-  Checker checker{program, *screen, *dialog, window, problems, {}};
-  for (const screens::Control& control : screen->controls) {
-    HWND item = GetDlgItem(window, control.id);
-    if (item == nullptr || !IsWindowVisible(item)) {
-      checker.Problem(control.id, "missing");
-      continue;
-    }
-    checker.CheckFit(control, item);
-  }
-  checker.CheckLayout();
-  checker.CheckChoices();
+  CheckShownScreen(program, number, window, {}, CheckScope::Layout, problems);
 }
 
 std::string PicturePlaces(const Program& program, int number) {
