@@ -52,6 +52,20 @@ class PeerTest : public LinkTest {
     return peer;
   }
 
+  // A serial loader that holds its ready answer back, and the PC's wake-up
+  // taken by it (the link started, the "A" received).
+  static peers::LinkFaults HeldAtTheReadyAnswer() {
+    peers::LinkFaults faults;
+    faults.holdAtPiece = 0;
+    return faults;
+  }
+  void WakeUpTaken(peers::Peer& peer) {
+    ASSERT_EQ(wizard::StartMessageLink(), 1);
+    wizard::ClearReceiveMessage();
+    ASSERT_TRUE(PcSend(Bytes{'A'}));
+    ASSERT_TRUE(Eventually([&] { return peer.Status().bytesReceived == 1; }));
+  }
+
   // The PC's side of the loader path, short: wake-up, length, every piece on
   // request with the loader block last.
   void SendImageToLoader(const Bytes& payload) {
@@ -340,13 +354,9 @@ TEST_F(PeerTest, NoiseByteBeforeTheReadyAnswer) {
 }
 
 TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
-  peers::LinkFaults faults;
-  faults.holdAtPiece = 0;
-  auto peer = Start(peers::PeerKind::SerialLoader, faults);
-  ASSERT_EQ(wizard::StartMessageLink(), 1);
-  wizard::ClearReceiveMessage();
-  ASSERT_TRUE(PcSend(Bytes{'A'}));
-  ASSERT_TRUE(Eventually([&] { return peer->Status().bytesReceived == 1; }));
+  auto peer = Start(peers::PeerKind::SerialLoader, HeldAtTheReadyAnswer());
+  ASSERT_NE(peer, nullptr);
+  ASSERT_NO_FATAL_FAILURE(WakeUpTaken(*peer));
   // Held: the wake-up is taken and nothing is answered, however long the PC waits.
   EXPECT_FALSE(AwaitMessage(0, 0x05, 300));
   EXPECT_EQ(peer->Status().messagesSent, 0u);
@@ -361,13 +371,9 @@ TEST_F(PeerTest, HoldOnZeroKeepsTheReadyAnswerBackUntilMoved) {
 
 // The length sent while the ready answer is held back is still early.
 TEST_F(PeerTest, LengthDuringTheHoldBeforeTheReadyAnswerIsEarly) {
-  peers::LinkFaults faults;
-  faults.holdAtPiece = 0;
-  auto peer = Start(peers::PeerKind::SerialLoader, faults);
-  ASSERT_EQ(wizard::StartMessageLink(), 1);
-  wizard::ClearReceiveMessage();
-  ASSERT_TRUE(PcSend(Bytes{'A'}));
-  ASSERT_TRUE(Eventually([&] { return peer->Status().bytesReceived == 1; }));
+  auto peer = Start(peers::PeerKind::SerialLoader, HeldAtTheReadyAnswer());
+  ASSERT_NE(peer, nullptr);
+  ASSERT_NO_FATAL_FAILURE(WakeUpTaken(*peer));
   ASSERT_TRUE(PcSend(Word(2 * kPiece)));
   EXPECT_EQ(peer->Status().messagesSent, 0u);
   peer->SetHoldAtPiece(peers::kNever);
